@@ -1,0 +1,12 @@
+#!/bin/sh
+# Builds and runs every test: the host build, then under AddressSanitizer and
+# ThreadSanitizer. Set QZ_TEST_PRESETS to run fewer (for example "host").
+set -e
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+for preset in ${QZ_TEST_PRESETS:-host asan tsan}; do
+    echo "=== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset" -j2
+done

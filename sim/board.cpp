@@ -1,0 +1,360 @@
+#include "board.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void write_file(const std::string& path, const std::string& content, mode_t mode = 0644) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    chmod(path.c_str(), mode);
+}
+
+// A stand-in that records "<name> <arguments>" and does nothing else.
+std::string recorder_script(const std::string& root, const std::string& name, int status = 0) {
+    return "#!/bin/sh\necho \"" + name + " $*\" >> \"" + root + "/sim/commands.log\"\nexit " +
+           std::to_string(status) + "\n";
+}
+
+// Opens a pseudo-terminal in raw mode; returns the master, sets slave and its name.
+int open_pty(int& slave, std::string& slaveName) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
+    char name[128];
+    if (ptsname_r(master, name, sizeof name) != 0) return -1;
+    slaveName = name;
+    slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    tcgetattr(master, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(master, TCSANOW, &tio);
+    return master;
+}
+
+// Reads whatever is there within 100 ms; empty when nothing came.
+std::string read_some(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0 || !(p.revents & POLLIN)) return {};
+    char buffer[4096];
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+// Removes CAP_SYS_TIME so that nothing the daemon does can set the host's clock.
+void drop_clock_capability() {
+    prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0) return;
+    data[0].inheritable &= ~(1u << CAP_SYS_TIME);
+    data[0].effective &= ~(1u << CAP_SYS_TIME);
+    data[0].permitted &= ~(1u << CAP_SYS_TIME);
+    syscall(SYS_capset, &header, data);
+}
+
+pid_t find_child_named(const char* name) {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return -1;
+    pid_t found = -1;
+    const pid_t self = getpid();
+    while (dirent* entry = readdir(proc)) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        auto open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == self && line.substr(open + 1, close - open - 1) == name) {
+            found = static_cast<pid_t>(std::atoi(entry->d_name));
+            break;
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+std::vector<std::string> daemon_environment(const std::string& root, double speed) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        if (entry.rfind("QZ_", 0) == 0 || entry.rfind("LD_PRELOAD=", 0) == 0 ||
+            entry.rfind("ASAN_OPTIONS=", 0) == 0)
+            continue;
+        env.push_back(entry);
+    }
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? ":" : "") +
+                  (asan ? asan : ""));
+    env.push_back("QZ_ROOT=" + root);
+    env.push_back("QZ_SIM_SPEED=" + std::to_string(speed));
+    env.push_back(std::string("LD_PRELOAD=") + QZ_FASTCLOCK_PATH);
+    return env;
+}
+
+}  // namespace
+
+std::string sim_printable(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        switch (c) {
+            case '\r': out += "<CR>"; break;
+            case '\n': out += "<LF>"; break;
+            case 0x04: out += "<EOT>"; break;
+            case 0x06: out += "<ACK>"; break;
+            case 0x00: out += "<NUL>"; break;
+            default:
+                if (c < 0x20 || c >= 0x7f) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "<%02X>", c);
+                    out += hex;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
+}
+
+SimBoard::SimBoard(Options options) : options_(std::move(options)) {
+    root_ = options_.root;
+    if (root_.empty()) {
+        char pattern[] = "/tmp/qz_sim.XXXXXX";
+        root_ = mkdtemp(pattern);
+        ownsRoot_ = true;
+    }
+    lay_out_root();
+    open_ports();
+}
+
+SimBoard::~SimBoard() {
+    stop_daemon();
+    stopping_ = true;
+    if (mcuThread_.joinable()) mcuThread_.join();
+    if (atThread_.joinable()) atThread_.join();
+    for (int fd : {mcuMaster_, mcuSlave_, atMaster_, atSlave_})
+        if (fd >= 0) close(fd);
+    if (ownsRoot_ && std::getenv("QZ_SIM_KEEP_ROOT") == nullptr) {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+}
+
+void SimBoard::lay_out_root() {
+    for (const char* dir : {"/bin", "/dev", "/etc", "/usrdata", "/sys/power", "/sys/class/gpio",
+                            "/tmp", "/sim", "/media"})
+        fs::create_directories(root_ + dir);
+    if (options_.withSdCard) fs::create_directories(root_ + "/media/sdcard");
+    write_file(root_ + "/sys/power/wake_lock", "");
+    write_file(root_ + "/sim/commands.log", "");
+    install_stand_ins();
+}
+
+void SimBoard::install_stand_ins() {
+    for (const char* name :
+         {"halt", "reboot", "sys_reboot", "swapon", "swapoff", "mkswap", "ntpd", "pidof"})
+        write_file(root_ + "/bin/" + name, recorder_script(root_, name), 0755);
+    write_file(root_ + "/usrdata/prune.sh", recorder_script(root_, "/usrdata/prune.sh"), 0755);
+}
+
+void SimBoard::open_ports() {
+    std::string name;
+    mcuMaster_ = open_pty(mcuSlave_, name);
+    if (options_.withMcuPort) fs::create_symlink(name, root_ + "/dev/ttyHS0");
+    atMaster_ = open_pty(atSlave_, name);
+    fs::create_symlink(name, root_ + "/dev/smd9");
+    mcuThread_ = std::thread(&SimBoard::mcu_reader, this);
+    atThread_ = std::thread(&SimBoard::at_reader, this);
+}
+
+void SimBoard::mcu_reader() {
+    while (!stopping_) {
+        std::string bytes = read_some(mcuMaster_);
+        if (bytes.empty()) continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.push_back({Clock::now(), bytes});
+        receivedAll_ += bytes;
+        transcript_.push_back("MCU <- " + sim_printable(bytes));
+    }
+}
+
+void SimBoard::at_reader() {
+    std::string line;
+    while (!stopping_) {
+        for (char c : read_some(atMaster_)) {
+            if (c != '\r') {
+                line += c;
+                continue;
+            }
+            std::string answer = "OK";
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                atCommands_.push_back(line);
+                transcript_.push_back("AT  <- " + sim_printable(line + "\r"));
+                for (const auto& [prefix, canned] : atAnswers_)
+                    if (line.rfind(prefix, 0) == 0) answer = canned;
+            }
+            std::string reply = "\r\n" + answer + "\r\n";
+            if (write(atMaster_, reply.data(), reply.size()) < 0) break;
+            line.clear();
+        }
+    }
+}
+
+bool SimBoard::start_daemon() {
+    prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+    std::string program = options_.daemonPath.empty() ? QZ_DAEMON_PATH : options_.daemonPath;
+    std::vector<std::string> env = daemon_environment(root_, options_.clockSpeed);
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string out = root_ + "/sim/daemon.out";
+    char* argv[] = {const_cast<char*>("qz_daemon"), nullptr};
+
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        int output = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        int input = open("/dev/null", O_RDONLY);
+        dup2(input, 0);
+        dup2(output, 1);
+        dup2(output, 2);
+        drop_clock_capability();
+        execve(program.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    for (int tries = 0; tries < 300 && daemonPid_ < 0; ++tries) {
+        daemonPid_ = find_child_named("qz_daemon");
+        if (daemonPid_ < 0) usleep(10000);
+    }
+    note(daemonPid_ > 0 ? "qz_daemon started, pid " + std::to_string(daemonPid_)
+                        : "qz_daemon did not start");
+    return daemonPid_ > 0;
+}
+
+int SimBoard::wait_exit(std::chrono::milliseconds timeout) {
+    if (daemonPid_ <= 0) return exitStatus_;
+    auto deadline = Clock::now() + timeout;
+    do {
+        int status = 0;
+        if (waitpid(daemonPid_, &status, WNOHANG) == daemonPid_) {
+            exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            daemonPid_ = -1;
+            note("qz_daemon ended with status " + std::to_string(exitStatus_));
+            return exitStatus_;
+        }
+        usleep(10000);
+    } while (Clock::now() < deadline);
+    return -1;
+}
+
+void SimBoard::stop_daemon() {
+    if (daemonPid_ <= 0) return;
+    kill(daemonPid_, SIGKILL);
+    waitpid(daemonPid_, nullptr, 0);
+    daemonPid_ = -1;
+}
+
+void SimBoard::mcu_send(const std::string& bytes) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        transcript_.push_back("MCU -> " + sim_printable(bytes));
+    }
+    if (write(mcuMaster_, bytes.data(), bytes.size()) < 0) note("MCU write failed");
+}
+
+bool SimBoard::mcu_wait_for(const std::string& needle, std::chrono::milliseconds timeout,
+                            size_t from) const {
+    auto deadline = Clock::now() + timeout;
+    do {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (receivedAll_.find(needle, from) != std::string::npos) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (Clock::now() < deadline);
+    return false;
+}
+
+std::string SimBoard::mcu_received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return receivedAll_;
+}
+
+std::vector<SimBoard::Received> SimBoard::mcu_chunks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+std::string SimBoard::mcu_answer(size_t from, std::chrono::milliseconds timeout) const {
+    if (!mcu_wait_for(std::string(1, '\x04'), timeout, from)) return {};
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t end = receivedAll_.find('\x04', from);
+    return receivedAll_.substr(from, end - from + 1);
+}
+
+void SimBoard::at_answer(const std::string& commandPrefix, const std::string& answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    atAnswers_.emplace_back(commandPrefix, answer);
+}
+
+std::vector<std::string> SimBoard::at_commands() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return atCommands_;
+}
+
+std::vector<std::string> SimBoard::commands_run() const {
+    std::vector<std::string> lines;
+    std::istringstream in(read_file("/sim/commands.log"));
+    for (std::string line; std::getline(in, line);) {
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string SimBoard::read_file(const std::string& devicePath) const {
+    std::ifstream in(root_ + devicePath, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string SimBoard::transcript() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string text;
+    for (const auto& line : transcript_) text += line + "\n";
+    return text;
+}
+
+void SimBoard::note(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    transcript_.push_back("--- " + line);
+}

@@ -1,0 +1,99 @@
+#include "scenario.h"
+
+#include <json-c/json.h>
+
+#include <memory>
+#include <thread>
+
+namespace {
+
+using std::chrono::milliseconds;
+using JsonPtr = std::unique_ptr<json_object, decltype(&json_object_put)>;
+
+std::string text_member(json_object* step, const char* key) {
+    json_object* value = nullptr;
+    if (!json_object_object_get_ex(step, key, &value) || !json_object_is_type(value, json_type_string))
+        return {};
+    return json_object_get_string(value);
+}
+
+// A number of seconds; -1 when the member is missing.
+double seconds_member(json_object* step, const char* key) {
+    json_object* value = nullptr;
+    if (!json_object_object_get_ex(step, key, &value)) return -1;
+    return json_object_get_double(value);
+}
+
+milliseconds ms(double seconds) { return milliseconds(static_cast<long>(seconds * 1000)); }
+
+bool play_step(SimBoard& board, json_object* step, std::ostream& out) {
+    if (auto note = text_member(step, "note"); !note.empty()) board.note(note);
+    if (double pause = seconds_member(step, "pause"); pause >= 0)
+        std::this_thread::sleep_for(ms(pause));
+    if (auto expected = text_member(step, "expect"); !expected.empty()) {
+        double within = seconds_member(step, "within");
+        if (!board.mcu_wait_for(expected, ms(within < 0 ? 10 : within))) {
+            out << "FAILED: no " << sim_printable(expected) << " from the daemon\n";
+            return false;
+        }
+    }
+    auto line = text_member(step, "send");
+    if (line.empty()) return true;
+    size_t before = board.mcu_received().size();
+    board.mcu_send(line);
+    if (double within = seconds_member(step, "answer_within"); within >= 0) {
+        if (board.mcu_answer(before, ms(within)).empty()) {
+            out << "FAILED: no end mark after " << sim_printable(line) << "\n";
+            return false;
+        }
+    }
+    if (double within = seconds_member(step, "exit_within"); within >= 0) {
+        int status = board.wait_exit(ms(within));
+        if (status < 0) {
+            out << "FAILED: the daemon did not end after " << sim_printable(line) << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+void report(const SimBoard& board, std::ostream& out) {
+    out << "== Transcript\n" << board.transcript();
+    out << "== Commands run on the board\n";
+    for (const auto& command : board.commands_run()) out << "  " << command << "\n";
+    out << "== Event log (/media/sdcard/log.txt)\n" << board.read_file("/media/sdcard/log.txt");
+    out << "== Daemon standard output\n" << board.daemon_output() << "\n";
+}
+
+}  // namespace
+
+int run_scenario(const std::string& file, SimBoard::Options options, std::ostream& out) {
+    JsonPtr scenario(json_object_from_file(file.c_str()), json_object_put);
+    if (!scenario) {
+        out << "cannot read scenario " << file << "\n";
+        return 2;
+    }
+    if (double speed = seconds_member(scenario.get(), "clock_speed"); speed > 0)
+        options.clockSpeed = speed;
+    json_object* value = nullptr;
+    if (json_object_object_get_ex(scenario.get(), "sd_card", &value))
+        options.withSdCard = json_object_get_boolean(value);
+
+    SimBoard board(options);
+    out << "Device root: " << board.root() << "\n";
+    if (auto description = text_member(scenario.get(), "description"); !description.empty())
+        board.note(description);
+    if (!board.start_daemon()) {
+        report(board, out);
+        return 1;
+    }
+    json_object* steps = nullptr;
+    bool ok = json_object_object_get_ex(scenario.get(), "steps", &steps) &&
+              json_object_is_type(steps, json_type_array);
+    for (size_t i = 0; ok && i < json_object_array_length(steps); ++i)
+        ok = play_step(board, json_object_array_get_idx(steps, i), out);
+    board.stop_daemon();
+    report(board, out);
+    out << (ok ? "Scenario passed\n" : "Scenario FAILED\n");
+    return ok ? 0 : 1;
+}

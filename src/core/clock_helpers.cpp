@@ -1,0 +1,92 @@
+#include "clock_helpers.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "time_seam.h"
+
+namespace {
+
+constexpr const char* kStampFormat = "%4d-%02d-%02d %02d:%02d:%02d";
+
+tm local_fields(time_t when) {
+    tm fields{};
+    localtime_r(&when, &fields);
+    return fields;
+}
+
+// Reads the next field, which must follow a single space; false when it does not.
+bool next_field(const char*& cursor, long& value) {
+    if (*cursor != ' ') return false;
+    char* end = nullptr;
+    value = std::strtol(cursor, &end, 10);
+    cursor = end;
+    return true;
+}
+
+}  // namespace
+
+time_t clock_now() { return time(nullptr); }
+
+int clock_minutes_between(time_t earlier, time_t later) {
+    return static_cast<int>(difftime(later, earlier) / 60.0);
+}
+
+int clock_format(time_t when, char* buffer, size_t size) {
+    tm f = local_fields(when);
+    return std::snprintf(buffer, size, kStampFormat, f.tm_year + 1900, f.tm_mon + 1, f.tm_mday,
+                         f.tm_hour, f.tm_min, f.tm_sec);
+}
+
+int clock_format_now(char* buffer, size_t size) { return clock_format(clock_now(), buffer, size); }
+
+int clock_iso8601_now(char* buffer, size_t size) {
+    tm f = local_fields(clock_now());
+    return std::snprintf(buffer, size, "%4d-%02d-%02dT%02d:%02d:%02d.000-00:00", f.tm_year + 1900,
+                         f.tm_mon + 1, f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec);
+}
+
+int clock_fields_now(char* buffer, size_t size) {
+    tm f = local_fields(clock_now());
+    return std::snprintf(buffer, size, "%d %d %d %d %d %d", f.tm_year + 1900, f.tm_mon + 1,
+                         f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec);
+}
+
+void clock_set_from_fields(const char* text) {
+    if (text == nullptr) return;
+    char* end = nullptr;
+    long year = std::strtol(text, &end, 10);
+    if (year < 20) return;
+    const char* cursor = end;
+    long month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!next_field(cursor, month) || !next_field(cursor, day) || !next_field(cursor, hour) ||
+        !next_field(cursor, minute) || !next_field(cursor, second))
+        return;
+    tm fields{};
+    fields.tm_isdst = 0;
+    fields.tm_year = static_cast<int>(year + 2000 - 1900);
+    fields.tm_mon = static_cast<int>(month - 1);
+    fields.tm_mday = static_cast<int>(day);
+    fields.tm_hour = static_cast<int>(hour);
+    fields.tm_min = static_cast<int>(minute);
+    fields.tm_sec = static_cast<int>(second);
+    time_t when = mktime(&fields);
+    if (when == static_cast<time_t>(-1)) return;
+    system_clock_set(when);
+}
+
+int file_exists(const char* path) {
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return 0;
+    std::fclose(file);
+    return 1;
+}
+
+int is_directory(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode) ? 1 : 0;
+}
+
+int celsius_to_fahrenheit(int celsius) { return celsius * 9 / 5 + 32; }

@@ -1,0 +1,20 @@
+#pragma once
+#include <cstddef>
+#include <ctime>
+
+time_t clock_now();
+// (later - earlier) / 60, truncated toward zero.
+int clock_minutes_between(time_t earlier, time_t later);
+// "YYYY-MM-DD hh:mm:ss" in local time.
+int clock_format(time_t when, char* buffer, size_t size);
+int clock_format_now(char* buffer, size_t size);
+// "YYYY-MM-DDThh:mm:ss.000-00:00" in local time.
+int clock_iso8601_now(char* buffer, size_t size);
+// "2024 5 7 9 3 0": the MCU's date and time answer.
+int clock_fields_now(char* buffer, size_t size);
+// Sets the system clock from " yy mm dd hh mm ss" (two-digit year, at least 20).
+void clock_set_from_fields(const char* text);
+
+int file_exists(const char* path);
+int is_directory(const char* path);
+int celsius_to_fahrenheit(int celsius);

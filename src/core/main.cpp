@@ -1,0 +1,40 @@
+// qz_daemon: the application of the camera add-on's LTE module.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "daemon_state.h"
+#include "device_root.h"
+#include "event_log.h"
+#include "power.h"
+#include "time_seam.h"
+#include "uart.h"
+
+namespace {
+
+void start_up() {
+    daemon(1, 1);
+    // Diagnostics go to the inherited stdout; unbuffered so nothing is lost at a power cut.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    device_root_init();
+    log_event("main", 0, "Modem power-on");
+    run_command("%s", device_path("/usrdata/prune.sh").c_str());
+    at_port_start();
+    if (log_event("Modem", 0, "Firmware: %s", g_state.modemFirmware) != 1) std::printf("Log failed");
+    mcu_port_start();
+}
+
+[[noreturn]] void heartbeat() {
+    sleep_seconds(4);
+    for (;;) {
+        sleep_seconds(1);
+        if (g_state.mcuSpoke.load() == 0) mcu_send("RDY\r\n");
+    }
+}
+
+}  // namespace
+
+int main() {
+    start_up();
+    heartbeat();
+}

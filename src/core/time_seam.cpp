@@ -1,0 +1,39 @@
+#include "time_seam.h"
+
+#include <atomic>
+#include <cerrno>
+
+namespace {
+
+class RealTime final : public TimeSource {
+public:
+    void sleep_us(uint64_t microseconds) override {
+        timespec left{static_cast<time_t>(microseconds / 1000000),
+                      static_cast<long>(microseconds % 1000000) * 1000};
+        while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+        }
+    }
+    uint64_t monotonic_us() override {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<uint64_t>(now.tv_sec) * 1000000u +
+               static_cast<uint64_t>(now.tv_nsec) / 1000u;
+    }
+    int set_system_clock(time_t when) override {
+        timespec ts{when, 0};
+        return clock_settime(CLOCK_REALTIME, &ts);
+    }
+};
+
+RealTime g_real;
+std::atomic<TimeSource*> g_source{&g_real};
+
+}  // namespace
+
+void time_source_install(TimeSource* source) { g_source.store(source ? source : &g_real); }
+
+void sleep_microseconds(uint64_t microseconds) { g_source.load()->sleep_us(microseconds); }
+void sleep_milliseconds(unsigned milliseconds) { sleep_microseconds(uint64_t{milliseconds} * 1000u); }
+void sleep_seconds(unsigned seconds) { sleep_microseconds(uint64_t{seconds} * 1000000u); }
+uint64_t monotonic_us() { return g_source.load()->monotonic_us(); }
+int system_clock_set(time_t when) { return g_source.load()->set_system_clock(when); }

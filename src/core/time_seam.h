@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+#include <ctime>
+
+// Every sleep, every monotonic reading and every setting of the system clock
+// goes through here, so tests can swap in a clock that advances at once.
+class TimeSource {
+public:
+    virtual ~TimeSource() = default;
+    virtual void sleep_us(uint64_t microseconds) = 0;
+    virtual uint64_t monotonic_us() = 0;
+    // Returns 0 when the clock was set.
+    virtual int set_system_clock(time_t when) = 0;
+};
+
+// nullptr puts the real clock back.
+void time_source_install(TimeSource* source);
+
+void sleep_seconds(unsigned seconds);
+void sleep_milliseconds(unsigned milliseconds);
+void sleep_microseconds(uint64_t microseconds);
+uint64_t monotonic_us();
+int system_clock_set(time_t when);

@@ -1,0 +1,15 @@
+#include "version.h"
+
+#include <cstdio>
+
+#include "config.h"
+#include "daemon_state.h"
+
+namespace {
+constexpr const char* kBuildTag = "5-g93dfb16";
+}
+
+int version_string(char* buffer, size_t size) {
+    return std::snprintf(buffer, size, "V%d.%02d.%02d-%s REV %d", 1, kDaemonVersion,
+                         config_getMcuVersion(), kBuildTag, g_state.boardRevision.load());
+}

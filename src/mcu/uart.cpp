@@ -1,0 +1,111 @@
+#include "uart.h"
+
+#include <sys/select.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "daemon_state.h"
+#include "device_root.h"
+#include "event_log.h"
+#include "mcu_protocol.h"
+#include "serial.h"
+#include "time_seam.h"
+
+namespace {
+
+constexpr size_t kChunkSize = 1024;
+
+// Waits until fd is readable, giving up after 3 seconds of silence.
+// Returns false on a select() failure.
+bool wait_readable(int fd, bool& readable) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(fd, &set);
+    timeval timeout{3, 0};
+    int ready = select(fd + 1, &set, nullptr, nullptr, &timeout);
+    if (ready < 0) return false;
+    readable = ready > 0;
+    return true;
+}
+
+// Both readers: read the descriptor anew on every pass, end when it is
+// negative, hand every chunk (always terminated) to `handle`.
+template <typename Handler>
+void* reader_loop(const std::atomic<int>& descriptor, Handler handle) {
+    char chunk[kChunkSize + 1];
+    for (;;) {
+        int fd = descriptor.load();
+        if (fd < 0) return reinterpret_cast<void*>(1);
+        bool readable = false;
+        if (!wait_readable(fd, readable)) {
+            std::printf("< failed to select >");
+            std::fflush(stdout);
+            std::exit(-1);
+        }
+        if (!readable) continue;
+        ssize_t count;
+        do {
+            std::memset(chunk, 0, sizeof chunk);
+            count = serial_read(fd, chunk, kChunkSize);
+            if (count > 0) handle(chunk, static_cast<size_t>(count));
+        } while (count == static_cast<ssize_t>(kChunkSize));
+        // A hung-up peer keeps the port readable with nothing to read: do not spin.
+        if (count <= 0) sleep_milliseconds(100);
+    }
+}
+
+void* uart_smd_rcv(void*) {
+    return reader_loop(g_state.atFd, [](const char* chunk, size_t length) {
+        at_response_store(chunk, length);
+    });
+}
+
+void* uart_rcv(void*) { return reader_loop(g_state.mcuFd, mcu_handle_chunk); }
+
+bool start_reader(pthread_t& handle, void* (*body)(void*)) {
+    if (pthread_create(&handle, nullptr, body, nullptr) != 0) return false;
+    pthread_detach(handle);
+    return true;
+}
+
+void send_byte(char byte) {
+    int fd = g_state.mcuFd.load();
+    if (fd >= 0) serial_write(fd, &byte, 1);
+}
+
+}  // namespace
+
+void at_port_start() {
+    const std::string path = device_path("/dev/smd9");
+    int fd = serial_open(path.c_str(), kAtSerial.baud, 0);
+    g_state.atFd = fd;
+    serial_configure(fd, &kAtSerial);
+    if (!start_reader(g_state.atReader, uart_smd_rcv))
+        log_event("uart", 2, "Fail to create uart_smd_rcv");
+}
+
+void mcu_port_start() {
+    g_state.mcuSpoke = 0;
+    const std::string path = device_path("/dev/ttyHS0");
+    int fd = serial_open(path.c_str(), kMcuSerial.baud, 0);
+    g_state.mcuFd = fd;
+    serial_configure(fd, &kMcuSerial);
+    if (!start_reader(g_state.mcuReader, uart_rcv)) log_event("uart", 2, "Fail to create uart_rcv");
+    serial_write(fd, "RDY\r\n", 5);
+}
+
+void mcu_send(const char* text) {
+    int fd = g_state.mcuFd.load();
+    if (fd >= 0) serial_write(fd, text, std::strlen(text));
+}
+
+void mcu_send_ack() { send_byte(kMcuAck); }
+void mcu_send_eot() { send_byte(kMcuEot); }
+
+void at_send(const char* command) {
+    at_response_clear();
+    int fd = g_state.atFd.load();
+    if (fd >= 0) serial_write(fd, command, std::strlen(command));
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+// Opens /dev/smd9 and starts the AT reader thread uart_smd_rcv.
+void at_port_start();
+// Opens /dev/ttyHS0, starts the MCU reader thread uart_rcv and says "RDY\r\n".
+void mcu_port_start();
+
+// Send helpers, callable from any thread; each does nothing while its port is closed.
+void mcu_send(const char* text);
+void mcu_send_ack();  // keep-alive byte 0x06
+void mcu_send_eot();  // end of an answer, byte 0x04
+// Clears the AT answer buffer, then sends the command (which carries its own "\r").
+void at_send(const char* command);
+
+constexpr char kMcuAck = 0x06;
+constexpr char kMcuEot = 0x04;

@@ -1,0 +1,61 @@
+#include "test_root.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "daemon_state.h"
+#include "device_root.h"
+
+namespace fs = std::filesystem;
+
+TestRoot::TestRoot() {
+    char pattern[] = "/tmp/qz_test.XXXXXX";
+    root_ = mkdtemp(pattern);
+    for (const char* dir : {"/media/sdcard", "/etc", "/usrdata", "/tmp", "/sys/power", "/bin"})
+        fs::create_directories(root_ + dir);
+    device_root_set(root_);
+    daemon_state_reset();
+}
+
+TestRoot::~TestRoot() {
+    device_root_set("");
+    std::error_code ignored;
+    fs::permissions(root_, fs::perms::owner_all, ignored);
+    fs::remove_all(root_, ignored);
+}
+
+std::string TestRoot::read(const std::string& devicePath) const {
+    std::ifstream in(path(devicePath), std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void TestRoot::write(const std::string& devicePath, const std::string& content) const {
+    fs::create_directories(fs::path(path(devicePath)).parent_path());
+    std::ofstream(path(devicePath), std::ios::binary | std::ios::trunc) << content;
+}
+
+bool TestRoot::exists(const std::string& devicePath) const { return fs::exists(path(devicePath)); }
+
+ScopedTimeZone::ScopedTimeZone(const char* tz) {
+    if (const char* old = std::getenv("TZ")) {
+        old_ = old;
+        had_ = true;
+    }
+    setenv("TZ", tz, 1);
+    tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    if (had_)
+        setenv("TZ", old_.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}

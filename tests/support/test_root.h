@@ -1,0 +1,32 @@
+#pragma once
+#include <string>
+
+// A fresh device root for one test: /media/sdcard, /etc, /usrdata, /tmp exist.
+// Installed as the device root for the object's lifetime, then removed.
+class TestRoot {
+public:
+    TestRoot();
+    ~TestRoot();
+    TestRoot(const TestRoot&) = delete;
+    TestRoot& operator=(const TestRoot&) = delete;
+
+    const std::string& root() const { return root_; }
+    std::string path(const std::string& devicePath) const { return root_ + devicePath; }
+    std::string read(const std::string& devicePath) const;
+    void write(const std::string& devicePath, const std::string& content) const;
+    bool exists(const std::string& devicePath) const;
+
+private:
+    std::string root_;
+};
+
+// A TZ for the test's lifetime (results that depend on local time fix it).
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* tz);
+    ~ScopedTimeZone();
+
+private:
+    std::string old_;
+    bool had_ = false;
+};
