@@ -28,7 +28,7 @@ bool next_field(const char*& cursor, long& value) {
 
 }  // namespace
 
-time_t clock_now() { return time(nullptr); }
+time_t clock_now() { return wall_clock_now(); }
 
 int clock_minutes_between(time_t earlier, time_t later) {
     return static_cast<int>(difftime(later, earlier) / 60.0);

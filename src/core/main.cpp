@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "config.h"
 #include "daemon_state.h"
 #include "device_root.h"
 #include "event_log.h"
@@ -18,6 +19,7 @@ void start_up() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     device_root_init();
     log_event("main", 0, "Modem power-on");
+    config_load();
     run_command("%s", device_path("/usrdata/prune.sh").c_str());
     at_port_start();
     if (log_event("Modem", 0, "Firmware: %s", g_state.modemFirmware) != 1) std::printf("Log failed");

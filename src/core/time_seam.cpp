@@ -37,3 +37,4 @@ void sleep_milliseconds(unsigned milliseconds) { sleep_microseconds(uint64_t{mil
 void sleep_seconds(unsigned seconds) { sleep_microseconds(uint64_t{seconds} * 1000000u); }
 uint64_t monotonic_us() { return g_source.load()->monotonic_us(); }
 int system_clock_set(time_t when) { return g_source.load()->set_system_clock(when); }
+time_t wall_clock_now() { return g_source.load()->wall_now(); }

@@ -11,6 +11,7 @@ public:
     virtual uint64_t monotonic_us() = 0;
     // Returns 0 when the clock was set.
     virtual int set_system_clock(time_t when) = 0;
+    virtual time_t wall_now() { return time(nullptr); }
 };
 
 // nullptr puts the real clock back.
@@ -21,3 +22,5 @@ void sleep_milliseconds(unsigned milliseconds);
 void sleep_microseconds(uint64_t microseconds);
 uint64_t monotonic_us();
 int system_clock_set(time_t when);
+// Seconds since the epoch; the real clock unless a test pinned it.
+time_t wall_clock_now();

@@ -62,17 +62,14 @@ void* uart_smd_rcv(void*) {
     });
 }
 
-void* uart_rcv(void*) { return reader_loop(g_state.mcuFd, mcu_handle_chunk); }
+void* uart_rcv(void*) {
+    return reader_loop(g_state.mcuFd, [](const char* chunk, size_t) { mcu_handle_chunk(chunk); });
+}
 
 bool start_reader(pthread_t& handle, void* (*body)(void*)) {
     if (pthread_create(&handle, nullptr, body, nullptr) != 0) return false;
     pthread_detach(handle);
     return true;
-}
-
-void send_byte(char byte) {
-    int fd = g_state.mcuFd.load();
-    if (fd >= 0) serial_write(fd, &byte, 1);
 }
 
 }  // namespace
@@ -96,13 +93,15 @@ void mcu_port_start() {
     serial_write(fd, "RDY\r\n", 5);
 }
 
-void mcu_send(const char* text) {
+void mcu_send_bytes(const void* bytes, size_t length) {
     int fd = g_state.mcuFd.load();
-    if (fd >= 0) serial_write(fd, text, std::strlen(text));
+    if (fd >= 0) serial_write(fd, bytes, length);
 }
 
-void mcu_send_ack() { send_byte(kMcuAck); }
-void mcu_send_eot() { send_byte(kMcuEot); }
+void mcu_send(const char* text) { mcu_send_bytes(text, std::strlen(text)); }
+
+void mcu_send_ack() { mcu_send_bytes(&kMcuAck, 1); }
+void mcu_send_eot() { mcu_send_bytes(&kMcuEot, 1); }
 
 void at_send(const char* command) {
     at_response_clear();

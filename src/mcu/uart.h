@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 
 // Opens /dev/smd9 and starts the AT reader thread uart_smd_rcv.
 void at_port_start();
@@ -7,6 +8,7 @@ void mcu_port_start();
 
 // Send helpers, callable from any thread; each does nothing while its port is closed.
 void mcu_send(const char* text);
+void mcu_send_bytes(const void* bytes, size_t length);
 void mcu_send_ack();  // keep-alive byte 0x06
 void mcu_send_eot();  // end of an answer, byte 0x04
 // Clears the AT answer buffer, then sends the command (which carries its own "\r").

@@ -18,3 +18,14 @@ std::vector<time_t> FakeClock::clock_settings() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return settings_;
 }
+
+time_t FakeClock::wall_now() {
+    time_t pinned = pinnedWall_.load();
+    if (pinned == 0) return time(nullptr);
+    return pinned + static_cast<time_t>((slept_.load() - sleptAtPin_.load()) / 1000000u);
+}
+
+void FakeClock::pin_wall(time_t when) {
+    sleptAtPin_ = slept_.load();
+    pinnedWall_ = when;
+}

@@ -16,6 +16,9 @@ public:
     void sleep_us(uint64_t microseconds) override;
     uint64_t monotonic_us() override { return now_.load(); }
     int set_system_clock(time_t when) override;
+    // Real wall time unless pinned; a pinned clock moves on with every sleep.
+    time_t wall_now() override;
+    void pin_wall(time_t when);
 
     uint64_t slept_us() const { return slept_.load(); }
     std::vector<time_t> clock_settings() const;
@@ -23,6 +26,8 @@ public:
 private:
     std::atomic<uint64_t> now_{1000000};
     std::atomic<uint64_t> slept_{0};
+    std::atomic<time_t> pinnedWall_{0};
+    std::atomic<uint64_t> sleptAtPin_{0};
     mutable std::mutex mutex_;
     std::vector<time_t> settings_;
 };

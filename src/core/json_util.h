@@ -1,0 +1,26 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct json_object;
+
+// Owns one reference to a parsed JSON value.
+struct JsonRelease {
+    void operator()(json_object* value) const;
+};
+using JsonPtr = std::unique_ptr<json_object, JsonRelease>;
+
+JsonPtr json_parse(const char* text);
+
+// Member lookups where a member of the wrong type counts as missing.
+json_object* json_member_object(json_object* object, const char* key);
+bool json_member_int(json_object* object, const char* key, int64_t& value);
+// Null when missing or not a string.
+const char* json_member_string(json_object* object, const char* key);
+
+// Copies at most size-1 bytes of text into buffer and terminates it.
+void copy_text(char* buffer, size_t size, const char* text);
+
+// The first line (at most 4095 characters) of a file; false when it cannot be read.
+bool read_first_line(const std::string& path, std::string& line);

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+#include <json-c/json.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "config.h"
+#include "test_root.h"
+
+namespace {
+
+constexpr const char* kFile = "/etc/qz_daemon_conf.json";
+
+class Config : public ::testing::Test {
+protected:
+    void SetUp() override { config_reset(); }
+    void TearDown() override { config_reset(); }
+    TestRoot root;
+};
+
+TEST_F(Config, FreshSaveWritesAllKeysInOrderOnOneLine) {
+    config_load();
+    config_save();
+    EXPECT_EQ(root.read(kFile),
+              "{ \"powerOnTime\": 0, \"tempUnit\": \"\", \"firstSyncHour\": 0, \"firstSyncMin\": 0, "
+              "\"syncFreq\": 0, \"battType\": 0, \"s3token\": \"\", \"host\": \"\", "
+              "\"requestUpdateReset\": 0, \"mcuVersion\": 0, \"remainRetry\": 0, "
+              "\"exifDateDrift\": 0, \"inaccurateDate\": 0, \"uploadPictureCount\": 0 }");
+}
+
+TEST_F(Config, MissingKeysTakeTheirDefaults) {
+    root.write(kFile, "{ \"powerOnTime\": 1700000000, \"firstSyncHour\": 7, \"s3token\": \"tok\", "
+                      "\"syncFreq\": \"4\" }\nsecond line ignored");
+    g_config.syncFreq = 9;
+    config_load();
+    EXPECT_STREQ(g_config.tempUnit, "C");
+    EXPECT_EQ(g_config.uploadPictureCount, 50);
+    EXPECT_EQ(g_config.powerOnTime, 1700000000);
+    EXPECT_EQ(g_config.firstSyncHour, 7);
+    EXPECT_STREQ(g_config.s3token, "tok");
+    EXPECT_EQ(g_config.syncFreq, 9);  // a string is no integer: left as it was
+}
+
+TEST_F(Config, NotJsonGivesTheDefaultsOnly) {
+    root.write(kFile, "garbage");
+    config_load();
+    EXPECT_STREQ(g_config.tempUnit, "C");
+    EXPECT_EQ(g_config.uploadPictureCount, 50);
+    EXPECT_EQ(g_config.firstSyncHour, 0);
+}
+
+TEST_F(Config, LongTextsAreCutToTheirFields) {
+    std::string token(100, 't'), host(400, 'h');
+    root.write(kFile, "{ \"s3token\": \"" + token + "\", \"host\": \"" + host + "\", \"tempUnit\": \"Celsius\" }");
+    config_load();
+    EXPECT_EQ(std::string(g_config.s3token), token.substr(0, 64));
+    EXPECT_EQ(std::string(g_config.host), host.substr(0, 254));
+    EXPECT_STREQ(g_config.tempUnit, "Ce");
+    char buffer[300];
+    config_getHost(buffer, 10);
+    EXPECT_EQ(std::string(buffer), host.substr(0, 9));
+    config_reset();
+    config_getHost(buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, kDefaultCloudHost);
+}
+
+TEST_F(Config, OneShotRequestWinsAndIsDeleted) {
+    root.write("/media/sdcard/CONFIG.REQ", "{\"config\": {\"transmitFreq\": 3}}\n");
+    root.write("/media/sdcard/CONFIGPR.REQ", "{\"config\": {\"transmitFreq\": 4}}\n");
+    config_load();
+    EXPECT_EQ(g_config.syncFreq, 3);
+    EXPECT_FALSE(root.exists("/media/sdcard/CONFIG.REQ"));
+    EXPECT_NE(root.read(kFile).find("\"syncFreq\": 3"), std::string::npos);
+    EXPECT_NE(root.read("/media/sdcard/log.txt").find(";config;0;{ \"transmitFreq\": 3 }"),
+              std::string::npos);
+
+    config_reset();  // next start
+    config_load();
+    EXPECT_EQ(g_config.syncFreq, 4);
+    EXPECT_TRUE(root.exists("/media/sdcard/CONFIGPR.REQ"));
+}
+
+TEST_F(Config, UnusableOneShotRequestIsStillDeleted) {
+    for (const char* content : {"", "not json", "{\"other\": 1}", "{\"config\": 5}"}) {
+        root.write("/media/sdcard/CONFIG.REQ", content);
+        config_load();
+        EXPECT_FALSE(root.exists("/media/sdcard/CONFIG.REQ")) << content;
+        EXPECT_EQ(config_applied(), nullptr) << content;
+    }
+}
+
+struct ApplyCase {
+    const char* config;
+    int32_t syncFreq;
+    int32_t battType;
+};
+
+TEST_F(Config, ApplyTransmitFrequencyAndBatteryType) {
+    const ApplyCase cases[] = {
+        {"{\"transmitFreq\": 0}", 6, 0},
+        {"{}", 6, 0},
+        {"{\"transmitFreq\": 3}", 3, 0},
+        {"{\"transmitFreq\": \"3\"}", 6, 0},
+        {"{\"batteryType\": \"12V\"}", 6, 1},
+        {"{\"batteryType\": \"12v\"}", 6, 0},
+        {"{\"batteryType\": \"AA_LIT\"}", 6, 3},
+        {"{\"batteryType\": \"KRB10\"}", 6, 2},
+        {"{\"batteryType\": \"AA\"}", 6, 0},
+    };
+    for (const auto& c : cases) {
+        g_config.battType = 0;
+        config_apply(c.config);
+        EXPECT_EQ(g_config.syncFreq, c.syncFreq) << c.config;
+        EXPECT_EQ(g_config.battType, c.battType) << c.config;
+    }
+}
+
+TEST_F(Config, TransmitTimeWithOnlyAnHourKeepsTheMinute) {
+    g_config.firstSyncMin = 45;
+    config_apply("{\"transmitTime\": {\"hour\": 7}, \"temperatureUnit\": \"F\", \"ssl\": {\"host\": \"h.example\"}}");
+    EXPECT_EQ(g_config.firstSyncHour, 7);
+    EXPECT_EQ(g_config.firstSyncMin, 45);
+    EXPECT_STREQ(g_config.tempUnit, "F");
+    EXPECT_STREQ(g_config.host, "h.example");
+    std::string log = root.read("/media/sdcard/log.txt");
+    EXPECT_NE(log.find(";config;1;config_getFirstSyncMinute - minute object not found"), std::string::npos);
+    EXPECT_EQ(log.find("hour object not found"), std::string::npos);
+}
+
+TEST_F(Config, ApplyOfNoJsonDropsTheAppliedObject) {
+    config_apply("{\"transmitFreq\": 2}");
+    ASSERT_NE(config_applied(), nullptr);
+    g_config.firstSyncHour = 5;
+    config_apply("not json");
+    EXPECT_EQ(config_applied(), nullptr);
+    EXPECT_EQ(g_config.syncFreq, 6);
+    EXPECT_EQ(g_config.firstSyncHour, 5);
+    std::string log = root.read("/media/sdcard/log.txt");
+    EXPECT_NE(log.find("hour object not found"), std::string::npos);
+    EXPECT_NE(log.find("minute object not found"), std::string::npos);
+}
+
+TEST_F(Config, ToggleGrowAndSet) {
+    config_toggleRequestUpdateReset(1);
+    config_toggleRequestUpdateReset(1);
+    EXPECT_EQ(config_getRequestUpdateReset() & 1, 0);
+    config_toggleRequestUpdateReset(kResetLog);
+    EXPECT_NE(root.read(kFile).find("\"requestUpdateReset\": 2"), std::string::npos);
+
+    const int grow[][3] = {{10, 20, 25}, {48, 50, 50}, {0, -10, 5}, {30, 2, 30}};
+    for (const auto& g : grow) {
+        g_config.uploadPictureCount = g[0];
+        config_growUploadPictureCount(g[1]);
+        EXPECT_EQ(config_getUploadPictureCount(), g[2]) << g[0] << " " << g[1];
+    }
+    const int set[][2] = {{2, 5}, {51, 50}, {20, 20}};
+    for (const auto& s : set) {
+        config_setUploadPictureCount(s[0]);
+        EXPECT_EQ(config_getUploadPictureCount(), s[1]);
+    }
+}
+
+TEST_F(Config, TokenAndInstallTime) {
+    config_setToken(std::string(80, 'k').c_str());
+    char token[65];
+    config_getToken(token);
+    EXPECT_EQ(std::string(token), std::string(64, 'k'));
+    EXPECT_GT(config_getInstallTime(), 1600000000);
+    config_setPowerOnTime(1234);
+    EXPECT_EQ(config_getInstallTime(), 1234);
+    EXPECT_NE(root.read(kFile).find("\"powerOnTime\": 1234"), std::string::npos);
+    EXPECT_EQ(config_getTempUnitCode(), 2);
+    std::strcpy(g_config.tempUnit, "C");
+    EXPECT_EQ(config_getTempUnitCode(), 1);
+}
+
+// Runs a save in a child process whose file size limit stops the new file
+// after a few bytes: with SIGXFSZ the child dies mid-write, as at a power
+// cut; with it ignored the write fails, as on a full card.
+int save_with_size_limit(bool dieMidWrite) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (!dieMidWrite) signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{16, 16};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        config_setToken(std::string(64, 'n').c_str());
+        config_save();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+TEST_F(Config, SaveInterruptedBeforeTheRenameLeavesTheOldFileWhole) {
+    config_setToken("old-token");
+    config_save();
+    const std::string before = root.read(kFile);
+    ASSERT_NE(before.find("old-token"), std::string::npos);
+
+    int status = save_with_size_limit(true);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+    EXPECT_EQ(root.read(kFile), before);
+
+    status = save_with_size_limit(false);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(root.read(kFile), before);
+
+    config_load();
+    EXPECT_STREQ(g_config.s3token, "old-token");
+}
+
+}  // namespace
