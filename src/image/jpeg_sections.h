@@ -1,0 +1,69 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+// A JPEG file held as its list of marker sections plus the compressed image
+// data, so that its EXIF block can be read or replaced without touching the
+// picture. The EXIF section (APP1 with an "Exif" header) is held as a parsed
+// EXIF data object; every other section, an APP1 without that header (XMP)
+// included, as its bytes. Problems are reported to the attached EXIF log
+// (domain "jpeg-data"); none is attached unless a caller attaches one.
+
+typedef struct _ExifData ExifData;
+typedef struct _ExifLog ExifLog;
+
+enum : int32_t {
+    kJpegMarkerSOI = 0xD8,
+    kJpegMarkerEOI = 0xD9,
+    kJpegMarkerSOS = 0xDA,
+    kJpegMarkerAPP1 = 0xE1,
+};
+
+struct JpegSection {
+    int32_t marker;
+    // The EXIF section's data object (one reference held); null for every other section.
+    ExifData* exif;
+    // The segment's bytes without marker and length. For the EXIF section: the
+    // block as loaded (written back unchanged when the object cannot be saved).
+    uint8_t* data;
+    uint32_t size;
+};
+
+struct JpegSectionsPrivate;
+
+struct JpegSections {
+    JpegSection* sections;
+    uint32_t count;
+    // Entropy-coded image data after the SOS header, without the closing EOI.
+    uint8_t* data;
+    uint32_t size;
+    JpegSectionsPrivate* priv;
+};
+
+// A new container loaded from the file (empty when the file cannot be read);
+// null only when the container itself cannot be allocated.
+JpegSections* jpeg_sections_from_file(const char* path);
+void jpeg_sections_load_file(JpegSections* container, const char* path);
+void jpeg_sections_load_bytes(JpegSections* container, const uint8_t* bytes, uint32_t length);
+
+// The first EXIF section's object with one more reference (the caller releases
+// it with exif_data_unref), or null.
+ExifData* jpeg_sections_get_exif(JpegSections* container);
+// Replaces the first EXIF section's object, or inserts a new EXIF section right
+// after SOI; the container takes its own reference. An empty container (nothing
+// loaded) stays empty: there is no picture to attach the block to.
+void jpeg_sections_set_exif(JpegSections* container, ExifData* exif);
+
+// Writes the sections to `path`, replacing the file atomically: a failed save
+// leaves the old file as it was. 1 when the file was written completely, else 0.
+int jpeg_sections_save_file(JpegSections* container, const char* path);
+
+void jpeg_sections_free(JpegSections* container);
+
+// Where problems are reported (one reference is taken); null detaches.
+void jpeg_sections_set_log(JpegSections* container, ExifLog* log);
+
+struct JpegSectionsFree {
+    void operator()(JpegSections* container) const noexcept { jpeg_sections_free(container); }
+};
+using JpegSectionsHandle = std::unique_ptr<JpegSections, JpegSectionsFree>;

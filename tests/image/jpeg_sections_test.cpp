@@ -1,0 +1,326 @@
+#include "jpeg_sections.h"
+
+#include <gtest/gtest.h>
+#include <libexif/exif-data.h>
+#include <libexif/exif-log.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_files.h"
+#include "test_root.h"
+
+namespace {
+
+const std::string kApp0 = std::string("JFIF\0\1\1\0\0\1\0\1\0\0", 14);
+const std::string kDqt = std::string(65, '\x01');
+const std::string kSosHeader = std::string("\x01\x01\x00\x00\x3F\x00", 6);
+const std::string kScan = "\x12\x34\xFF\x00\x56";
+
+std::vector<int> markers(const JpegSections* c) {
+    std::vector<int> list;
+    for (uint32_t i = 0; i < c->count; ++i) list.push_back(c->sections[i].marker);
+    return list;
+}
+
+std::string content(const JpegSection& s) {
+    return s.data == nullptr ? std::string() : std::string(reinterpret_cast<char*>(s.data), s.size);
+}
+
+std::string image_data(const JpegSections* c) {
+    return c->data == nullptr ? std::string() : std::string(reinterpret_cast<char*>(c->data), c->size);
+}
+
+// Collects the container's reports.
+struct Reports {
+    static void collect(ExifLog*, ExifLogCode code, const char* domain, const char* format,
+                        va_list args, void* self) {
+        char text[512];
+        vsnprintf(text, sizeof text, format, args);
+        static_cast<Reports*>(self)->lines.push_back(std::string(domain) + "|" +
+                                                     std::to_string(code) + "|" + text);
+    }
+    Reports() : log(exif_log_new()) { exif_log_set_func(log, collect, this); }
+    ~Reports() { exif_log_unref(log); }
+    ExifLog* log;
+    std::vector<std::string> lines;
+};
+
+class Sections : public ::testing::Test {
+protected:
+    std::string card(const std::string& name) const { return root.path("/media/sdcard/" + name); }
+
+    // A container with a log attached before anything is parsed.
+    JpegSectionsHandle parse(const std::string& bytes, Reports* reports = nullptr) {
+        JpegSectionsHandle c(jpeg_sections_from_file(card("nothing-here").c_str()));
+        if (reports != nullptr) jpeg_sections_set_log(c.get(), reports->log);
+        jpeg_sections_load_bytes(c.get(), reinterpret_cast<const uint8_t*>(bytes.data()),
+                                 static_cast<uint32_t>(bytes.size()));
+        return c;
+    }
+
+    std::string plain_jpeg() const {
+        return jpeg_bytes({{0xD8, ""}, {0xE0, kApp0}, {0xDB, kDqt}, {0xDA, kSosHeader}}, kScan);
+    }
+
+    TestRoot root;
+};
+
+TEST_F(Sections, ParsesSectionsAndImageData) {
+    auto c = parse(plain_jpeg());
+    EXPECT_EQ(markers(c.get()), (std::vector<int>{0xD8, 0xE0, 0xDB, 0xDA, 0xD9}));
+    EXPECT_EQ(content(c->sections[1]), kApp0);
+    EXPECT_EQ(content(c->sections[2]), kDqt);
+    EXPECT_EQ(content(c->sections[3]), kSosHeader);
+    EXPECT_EQ(image_data(c.get()), kScan);
+}
+
+TEST_F(Sections, FillBytesBeforeMarkers) {
+    const std::string plain = plain_jpeg();
+    struct Case {
+        std::string bytes;
+        std::vector<int> markers;
+        bool reported;
+    } cases[] = {
+        {"\xFF" + plain, {0xD8, 0xE0, 0xDB, 0xDA, 0xD9}, false},
+        {std::string(6, '\xFF') + plain, {0xD8, 0xE0, 0xDB, 0xDA, 0xD9}, false},
+        {std::string(7, '\xFF') + plain, {}, true},  // eight 0xFF in a row
+        {plain.substr(1), {0xD8, 0xE0, 0xDB, 0xDA, 0xD9}, false},  // a marker without 0xFF
+        {std::string(1, '\0') + plain, {}, true},
+        // Fill bytes up to the end: taken for the closing marker, then nothing follows.
+        {plain + "\xFF\xFF", {0xD8, 0xE0, 0xDB, 0xDA}, true},
+    };
+    for (const Case& k : cases) {
+        Reports reports;
+        auto c = parse(k.bytes, &reports);
+        EXPECT_EQ(markers(c.get()), k.markers) << testing::PrintToString(k.bytes.substr(0, 10));
+        EXPECT_EQ(reports.lines.size(), k.reported ? 1u : 0u);
+        if (k.reported) {
+            EXPECT_EQ(reports.lines[0], "jpeg-data|3|Data does not follow JPEG specification.");
+        }
+    }
+}
+
+TEST_F(Sections, BadSegmentLengthsStopParsing) {
+    const std::string head = jpeg_bytes({{0xD8, ""}, {0xE0, kApp0}}, "", false);
+    struct Case {
+        std::string tail;
+        size_t count;
+    } cases[] = {
+        {std::string("\xFF\xDB\x00\x00", 4), 3},  // length 0
+        {std::string("\xFF\xDB\x00\x01", 4), 3},  // length 1
+        {std::string("\xFF\xDB\x00", 3), 3},      // one length byte
+        {std::string("\xFF\xDB\x00\x10\x01", 5), 3},  // longer than what is left
+        {std::string("\xFF\xDB\xFF\xFF", 4), 3},  // longer than the whole file
+        {std::string("\xFF\xDB\x00\x02", 4) + "\xFF\xD9", 4},  // empty segment is fine
+    };
+    for (const Case& k : cases) {
+        auto c = parse(head + k.tail);
+        ASSERT_EQ(c->count, k.count) << testing::PrintToString(k.tail);
+        EXPECT_EQ(content(c->sections[1]), kApp0);
+        EXPECT_EQ(c->sections[2].marker, 0xDB);
+        EXPECT_EQ(c->sections[2].size, 0u);
+    }
+}
+
+TEST_F(Sections, ImageDataWithAndWithoutEoi) {
+    struct Case {
+        std::string scan;
+        bool eoi;
+        std::string data;
+        std::vector<int> markers;
+    } cases[] = {
+        {kScan, true, kScan, {0xD8, 0xDA, 0xD9}},
+        {kScan, false, kScan, {0xD8, 0xDA}},  // cut short: the whole tail is data
+        {"\x01", false, "\x01", {0xD8, 0xDA}},
+        {"", true, "", {0xD8, 0xDA, 0xD9}},
+        {"", false, "", {0xD8, 0xDA}},
+        {std::string("\x01\xFF\x00", 3), false, "\x01", {0xD8, 0xDA}},  // taken as EOI
+    };
+    for (const Case& k : cases) {
+        std::string bytes = jpeg_bytes({{0xD8, ""}, {0xDA, kSosHeader}}, k.scan, k.eoi);
+        auto c = parse(bytes);
+        EXPECT_EQ(markers(c.get()), k.markers) << testing::PrintToString(k.scan);
+        EXPECT_EQ(image_data(c.get()), k.data) << testing::PrintToString(k.scan);
+    }
+}
+
+TEST_F(Sections, SaveReproducesFilesWithoutExifByteForByte) {
+    // A progressive-like stream: everything after the first scan header is image data.
+    std::string progressive =
+        jpeg_bytes({{0xD8, ""}, {0xDA, kSosHeader}},
+                   kScan + jpeg_bytes({{0xC4, "\x00\x01"}, {0xDA, kSosHeader}}, "\x77", false));
+    std::string noEoi = jpeg_bytes({{0xD8, ""}, {0xDA, kSosHeader}}, kScan, false);
+    std::string xmp = jpeg_bytes(
+        {{0xD8, ""}, {0xE1, std::string("http://ns.adobe.com/xap/1.0/\0<x/>", 34)}, {0xDA, kSosHeader}},
+        kScan);
+    for (const std::string& bytes : {plain_jpeg(), progressive, noEoi, xmp}) {
+        write_bytes(card("in.jpg"), bytes);
+        JpegSectionsHandle c(jpeg_sections_from_file(card("in.jpg").c_str()));
+        ASSERT_EQ(jpeg_sections_save_file(c.get(), card("out.jpg").c_str()), 1);
+        EXPECT_EQ(read_bytes(card("out.jpg")), bytes);
+    }
+}
+
+TEST_F(Sections, CameraPictureRoundTrip) {
+    ASSERT_TRUE(write_camera_picture(card("cam.jpg"), 320, 240));
+    JpegSectionsHandle in(jpeg_sections_from_file(card("cam.jpg").c_str()));
+    ASSERT_EQ(in->sections[1].marker, kJpegMarkerAPP1);
+    ASSERT_NE(in->sections[1].exif, nullptr);
+    ASSERT_EQ(jpeg_sections_save_file(in.get(), card("out.jpg").c_str()), 1);
+
+    JpegSectionsHandle out(jpeg_sections_from_file(card("out.jpg").c_str()));
+    ASSERT_EQ(markers(out.get()), markers(in.get()));
+    for (uint32_t i = 0; i < in->count; ++i)
+        if (in->sections[i].marker != kJpegMarkerAPP1) {
+            EXPECT_EQ(content(out->sections[i]), content(in->sections[i])) << i;
+        }
+    EXPECT_EQ(image_data(out.get()), image_data(in.get()));
+
+    ExifHandle before = load_exif(card("cam.jpg")), after = load_exif(card("out.jpg"));
+    ASSERT_NE(after, nullptr);
+    for (ExifIfd ifd : {EXIF_IFD_0, EXIF_IFD_EXIF, EXIF_IFD_1})
+        EXPECT_EQ(exif_tags(after.get(), ifd), exif_tags(before.get(), ifd)) << ifd;
+    EXPECT_EQ(after->size, before->size);  // the thumbnail
+    Picture a = decode_file(card("cam.jpg")), b = decode_file(card("out.jpg"));
+    ASSERT_EQ(a.width, 320);
+    EXPECT_EQ(std::memcmp(a.pixels.get(), b.pixels.get(), 320 * 240 * 3), 0);
+}
+
+TEST_F(Sections, SetExifInsertsRightAfterSoi) {
+    ExifHandle exif(exif_data_new());
+    auto c = parse(plain_jpeg());
+    EXPECT_EQ(jpeg_sections_get_exif(c.get()), nullptr);
+    jpeg_sections_set_exif(c.get(), exif.get());
+    EXPECT_EQ(markers(c.get()), (std::vector<int>{0xD8, 0xE1, 0xE0, 0xDB, 0xDA, 0xD9}));
+    EXPECT_EQ(content(c->sections[2]), kApp0);
+
+    ExifHandle got(jpeg_sections_get_exif(c.get()));
+    EXPECT_EQ(got.get(), exif.get());
+    // Replacing keeps one EXIF section and lets go of the old object.
+    ExifHandle other(exif_data_new());
+    jpeg_sections_set_exif(c.get(), other.get());
+    EXPECT_EQ(c->count, 6u);
+    ExifHandle now(jpeg_sections_get_exif(c.get()));
+    EXPECT_EQ(now.get(), other.get());
+
+    auto soiOnly = parse("\xFF\xD8");
+    jpeg_sections_set_exif(soiOnly.get(), exif.get());
+    EXPECT_EQ(markers(soiOnly.get()), (std::vector<int>{0xD8, 0xE1}));
+}
+
+TEST_F(Sections, ContainerKeepsItsOwnReference) {
+    auto c = parse(plain_jpeg());
+    ExifData* exif = exif_data_new();
+    jpeg_sections_set_exif(c.get(), exif);
+    exif_data_unref(exif);  // the container's reference keeps it alive
+    ExifHandle got(jpeg_sections_get_exif(c.get()));
+    ASSERT_EQ(got.get(), exif);
+    EXPECT_EQ(exif_data_get_byte_order(got.get()), EXIF_BYTE_ORDER_MOTOROLA);
+}
+
+TEST_F(Sections, XmpSectionIsKeptAndNotTakenForExif) {
+    const std::string xmpPayload = std::string("http://ns.adobe.com/xap/1.0/\0<x/>", 34);
+    auto c = parse(jpeg_bytes({{0xD8, ""}, {0xE1, xmpPayload}, {0xDA, kSosHeader}}, kScan));
+    EXPECT_EQ(jpeg_sections_get_exif(c.get()), nullptr);
+    ExifHandle exif(exif_data_new());
+    jpeg_sections_set_exif(c.get(), exif.get());
+    EXPECT_EQ(markers(c.get()), (std::vector<int>{0xD8, 0xE1, 0xE1, 0xDA, 0xD9}));
+    EXPECT_NE(c->sections[1].exif, nullptr);
+    EXPECT_EQ(content(c->sections[2]), xmpPayload);
+}
+
+TEST_F(Sections, NothingLoadedNothingSaved) {
+    Reports reports;
+    JpegSectionsHandle c(jpeg_sections_from_file(card("missing.jpg").c_str()));
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->count, 0u);
+    jpeg_sections_set_log(c.get(), reports.log);
+    jpeg_sections_load_file(c.get(), card("missing.jpg").c_str());
+    ASSERT_EQ(reports.lines.size(), 1u);
+    EXPECT_EQ(reports.lines[0], "jpeg-data|3|Path '" + card("missing.jpg") + "' invalid.");
+
+    ExifHandle exif(exif_data_new());
+    jpeg_sections_set_exif(c.get(), exif.get());  // nothing to attach it to
+    EXPECT_EQ(c->count, 0u);
+    EXPECT_EQ(jpeg_sections_save_file(c.get(), card("missing.jpg").c_str()), 0);
+    EXPECT_FALSE(root.exists("/media/sdcard/missing.jpg"));
+    EXPECT_EQ(jpeg_sections_save_file(nullptr, card("x.jpg").c_str()), 0);
+}
+
+// Saving in a child whose files may not grow past `limit` bytes: the writer
+// fails part-way, as on a full card.
+int save_with_file_limit(JpegSections* c, const std::string& path, rlim_t limit) {
+    pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit small{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &small);
+        _exit(jpeg_sections_save_file(c, path.c_str()));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Sections, FailedSaveLeavesTheOldFile) {
+    ASSERT_TRUE(write_camera_picture(card("cam.jpg"), 320, 240));
+    const std::string before = read_bytes(card("cam.jpg"));
+    JpegSectionsHandle c(jpeg_sections_from_file(card("cam.jpg").c_str()));
+    ExifHandle exif(jpeg_sections_get_exif(c.get()));
+    ExifEntry* date = exif_content_get_entry(exif->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
+    std::memcpy(date->data, "2020", 4);
+
+    EXPECT_EQ(save_with_file_limit(c.get(), card("cam.jpg"), 4096), 0);
+    EXPECT_EQ(read_bytes(card("cam.jpg")), before);
+    size_t files = 0;
+    for (auto& entry : std::filesystem::directory_iterator(root.path("/media/sdcard")))
+        files += entry.path().filename() != "log.txt";
+    EXPECT_EQ(files, 1u);  // no temporary file left behind
+
+    EXPECT_EQ(save_with_file_limit(c.get(), card("cam.jpg"), RLIM_INFINITY), 1);
+    EXPECT_EQ(exif_text(load_exif(card("cam.jpg")).get(), EXIF_IFD_EXIF,
+                        EXIF_TAG_DATE_TIME_ORIGINAL),
+              "2020:05:01 10:30:00");
+}
+
+// A comment too large for one segment once serialised.
+void add_huge_comment(ExifData* exif) {
+    ExifEntry* entry = exif_entry_new();
+    entry->tag = EXIF_TAG_USER_COMMENT;
+    entry->format = EXIF_FORMAT_UNDEFINED;
+    entry->size = 70000;
+    entry->components = 70000;
+    entry->data = static_cast<unsigned char*>(calloc(1, 70000));
+    exif_content_add_entry(exif->ifd[EXIF_IFD_EXIF], entry);
+    exif_entry_unref(entry);
+}
+
+TEST_F(Sections, ExifTooLargeForASegment) {
+    ASSERT_TRUE(write_camera_picture(card("cam.jpg"), 160, 120));
+    const std::string before = read_bytes(card("cam.jpg"));
+
+    // A loaded block that grew too large is written back as it was loaded.
+    JpegSectionsHandle c(jpeg_sections_from_file(card("cam.jpg").c_str()));
+    ExifHandle exif(jpeg_sections_get_exif(c.get()));
+    add_huge_comment(exif.get());
+    ASSERT_EQ(jpeg_sections_save_file(c.get(), card("out.jpg").c_str()), 1);
+    EXPECT_EQ(read_bytes(card("out.jpg")), before);
+
+    // A new block has nothing to fall back on: the save fails, the file stays.
+    ExifHandle fresh(exif_data_new());
+    add_huge_comment(fresh.get());
+    jpeg_sections_set_exif(c.get(), fresh.get());
+    EXPECT_EQ(jpeg_sections_save_file(c.get(), card("cam.jpg").c_str()), 0);
+    EXPECT_EQ(read_bytes(card("cam.jpg")), before);
+}
+
+}  // namespace

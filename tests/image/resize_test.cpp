@@ -1,0 +1,273 @@
+#include "resize.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image_memory.h"
+#include "resample.h"
+#include "test_files.h"
+#include "test_root.h"
+
+namespace {
+
+struct SizeCase {
+    int width, height;
+    int32_t budget;
+    int newWidth, newHeight;
+};
+
+TEST(ResampleTargetSize, KeepsAspectWithinBudget) {
+    const SizeCase cases[] = {
+        {4000, 3000, 202800, 520, 390},    {1920, 1080, 202800, 600, 338},
+        {3000, 4000, 202800, 390, 520},    {640, 480, 202800, 520, 390},
+        {520, 390, 202800, 520, 390},      {521, 390, 202800, 520, 390},
+        {100, 50, 202800, 100, 50},        {4000, 3000, 2073600, 1663, 1247},
+        {4608, 2592, 2073600, 1920, 1080}, {1920, 1080, 2073600, 1920, 1080},
+        {300000, 1, 200000, 244949, 1},    {1000, 1, 10, 100, 0},
+        {100000, 1, 10, 1000, 0},          {10, 10, 0, 0, 0},
+        {10, 10, -5, 0, 0},
+    };
+    for (const SizeCase& c : cases) {
+        int w = -1, h = -1;
+        resample_target_size(c.width, c.height, c.budget, w, h);
+        EXPECT_EQ(w, c.newWidth) << c.width << "x" << c.height << " @" << c.budget;
+        EXPECT_EQ(h, c.newHeight) << c.width << "x" << c.height << " @" << c.budget;
+    }
+}
+
+TEST(Lanczos3, KernelValues) {
+    const double pi = 3.14159265358979323846;
+    auto exact = [&](double x) {
+        if (x == 0) return 1.0;
+        return std::sin(pi * x) / (pi * x) * std::sin(pi * x / 3) / (pi * x / 3);
+    };
+    EXPECT_FLOAT_EQ(lanczos3(0.0f), 1.0f);
+    for (float x : {0.25f, 0.5f, 0.75f, 1.5f, 2.25f, 2.9f, -0.5f, -1.5f, -2.75f})
+        EXPECT_NEAR(lanczos3(x), exact(x), 1e-6) << x;
+    for (float x : {1.0f, 2.0f, -1.0f, -2.0f}) EXPECT_NEAR(lanczos3(x), 0.0f, 1e-6) << x;
+    for (float x : {3.0f, 3.5f, 4.0f, -3.0f, -10.0f}) EXPECT_EQ(lanczos3(x), 0.0f) << x;
+    EXPECT_LT(lanczos3(1.5f), 0.0f);  // the negative lobe that sharpens
+}
+
+// One row through a separable filter as the resampler defines it: pixel
+// centres at n + 0.5, edge pixels repeated, weights normalised per output.
+std::vector<double> reference_row(const std::vector<uint8_t>& row, int newWidth,
+                                  double (*kernel)(double), double radius) {
+    const int width = static_cast<int>(row.size());
+    const double scale = static_cast<double>(newWidth) / width;
+    std::vector<double> out(static_cast<size_t>(newWidth));
+    for (int i = 0; i < newWidth; ++i) {
+        double sum = 0, weights = 0;
+        const double centre = (i + 0.5) / scale;  // in input pixels
+        const double reach = scale < 1 ? radius / scale : radius;
+        for (int n = static_cast<int>(std::floor(centre - reach)) - 1;
+             n <= static_cast<int>(std::ceil(centre + reach)) + 1; ++n) {
+            double distance = n + 0.5 - centre;
+            double w = scale < 1 ? kernel(distance * scale) : kernel(distance);
+            int clamped = std::min(std::max(n, 0), width - 1);
+            sum += w * row[static_cast<size_t>(clamped)];
+            weights += w;
+        }
+        out[static_cast<size_t>(i)] = sum / weights;
+    }
+    return out;
+}
+
+double lanczos3_exact(double x) {
+    const double pi = 3.14159265358979323846;
+    if (std::fabs(x) >= 3) return 0;
+    if (x == 0) return 1;
+    return std::sin(pi * x) / (pi * x) * std::sin(pi * x / 3) / (pi * x / 3);
+}
+
+double catmull_rom(double x) {
+    x = std::fabs(x);
+    if (x < 1) return 1 - x * x * (2.5 - 1.5 * x);
+    if (x < 2) return 2 - x * (4 + x * (0.5 * x - 2.5));
+    return 0;
+}
+
+// Every row the same random pattern, so each output row is the 1-D filter of it.
+void expect_rows_match(int width, int newWidth, int height, int newHeight,
+                       double (*kernel)(double), double radius) {
+    std::mt19937 random(7);
+    std::vector<uint8_t> row(static_cast<size_t>(width));
+    for (auto& value : row) value = static_cast<uint8_t>(random() & 0xFF);
+    std::vector<uint8_t> input;
+    for (int y = 0; y < height; ++y) input.insert(input.end(), row.begin(), row.end());
+    std::vector<uint8_t> output(static_cast<size_t>(newWidth * newHeight));
+    ASSERT_TRUE(resample_pixels(input.data(), width, height, 1, output.data(), newWidth, newHeight));
+    std::vector<double> expected = reference_row(row, newWidth, kernel, radius);
+    for (int y = 0; y < newHeight; ++y)
+        for (int x = 0; x < newWidth; ++x) {
+            double want = std::min(255.0, std::max(0.0, expected[static_cast<size_t>(x)]));
+            ASSERT_NEAR(output[static_cast<size_t>(y * newWidth + x)], want, 1.0)
+                << "pixel " << x << "," << y;
+        }
+}
+
+TEST(ResamplePixels, ShrinkingFiltersWithLanczos3) {
+    expect_rows_match(300, 117, 8, 4, lanczos3_exact, 3);
+    expect_rows_match(64, 64, 4, 4, lanczos3_exact, 3);  // scale 1: the same filter
+}
+
+TEST(ResamplePixels, EnlargingFiltersWithCatmullRom) {
+    expect_rows_match(40, 97, 4, 4, catmull_rom, 2);
+}
+
+TEST(ResamplePixels, ScaleOneKeepsThePixels) {
+    std::mt19937 random(3);
+    std::vector<uint8_t> input(30 * 20 * 3);
+    for (auto& value : input) value = static_cast<uint8_t>(random() & 0xFF);
+    std::vector<uint8_t> output(input.size());
+    ASSERT_TRUE(resample_pixels(input.data(), 30, 20, 3, output.data(), 30, 20));
+    for (size_t i = 0; i < input.size(); ++i) ASSERT_NEAR(output[i], input[i], 1) << i;
+}
+
+TEST(ResamplePixels, RefusesUnusableSizesAndMissingMemory) {
+    std::vector<uint8_t> input(16 * 16 * 3, 100), output(8 * 8 * 3);
+    EXPECT_FALSE(resample_pixels(input.data(), 16, 16, 3, output.data(), 0, 8));
+    EXPECT_FALSE(resample_pixels(input.data(), 16, 16, 5, output.data(), 8, 8));
+    EXPECT_FALSE(resample_pixels(nullptr, 16, 16, 3, output.data(), 8, 8));
+    image_memory_set_ceiling(1);
+    EXPECT_FALSE(resample_pixels(input.data(), 16, 16, 3, output.data(), 8, 8));
+    image_memory_set_ceiling(0);
+    EXPECT_TRUE(resample_pixels(input.data(), 16, 16, 3, output.data(), 8, 8));
+    EXPECT_EQ(output[0], 100);
+}
+
+class ResizePicture : public ::testing::Test {
+protected:
+    void TearDown() override { image_memory_set_ceiling(0); }
+
+    std::string card(const std::string& name) const { return root.path("/media/sdcard/" + name); }
+    std::string log() const { return root.read("/media/sdcard/log.txt"); }
+
+    std::string picture(const std::string& name, int width, int height) const {
+        EXPECT_TRUE(write_camera_picture(card(name), width, height, 80));
+        return card(name);
+    }
+
+    TestRoot root;
+};
+
+TEST_F(ResizePicture, ShrinksToTheBudgetWithoutExif) {
+    std::string source = picture("big.jpg", 640, 480);
+    ASSERT_EQ(resize_picture(source.c_str(), card("small.jpg").c_str(), 202800), 0);
+    Picture out = decode_file(card("small.jpg"));
+    EXPECT_EQ(out.width, 520);
+    EXPECT_EQ(out.height, 390);
+    EXPECT_EQ(out.channels, 3);
+    EXPECT_EQ(load_exif(card("small.jpg")), nullptr);
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(ResizePicture, PortraitAndAtBudgetSizes) {
+    struct Case {
+        int width, height, newWidth, newHeight;
+    } cases[] = {{480, 640, 390, 520}, {520, 390, 520, 390}, {200, 100, 200, 100}};
+    for (const Case& c : cases) {
+        std::string source = picture("in.jpg", c.width, c.height);
+        ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
+        Picture out = decode_file(card("out.jpg"));
+        EXPECT_EQ(out.width, c.newWidth) << c.width << "x" << c.height;
+        EXPECT_EQ(out.height, c.newHeight) << c.width << "x" << c.height;
+    }
+}
+
+TEST_F(ResizePicture, CameraPictureToTransmitAndHdSizes) {
+    std::string source = picture("cam.jpg", 4000, 3000);
+    ASSERT_EQ(resize_picture(source.c_str(), card("t.jpg").c_str(), 202800), 0);
+    ASSERT_EQ(resize_picture(source.c_str(), card("hd.jpg").c_str(), 2073600), 0);
+    Picture transmit = decode_file(card("t.jpg"));
+    Picture hd = decode_file(card("hd.jpg"));
+    EXPECT_EQ(transmit.width * 1000 + transmit.height, 520 * 1000 + 390);
+    EXPECT_EQ(hd.width * 10000 + hd.height, 1663 * 10000 + 1247);
+}
+
+TEST_F(ResizePicture, KeepsTheColourOfAFlatPicture) {
+    const uint8_t colour[3] = {77, 150, 200};
+    std::vector<uint8_t> flat(800 * 600 * 3);
+    for (size_t i = 0; i < flat.size(); ++i) flat[i] = colour[i % 3];
+    ASSERT_EQ(picture_write_jpeg(card("flat.jpg").c_str(), flat.data(), 800, 600, 3, 100), 0);
+    ASSERT_EQ(resize_picture(card("flat.jpg").c_str(), card("out.jpg").c_str(), 202800), 0);
+    Picture out = decode_file(card("out.jpg"));
+    ASSERT_EQ(out.channels, 3);
+    EXPECT_EQ(out.width, 520);
+    for (size_t i = 0; i < static_cast<size_t>(out.width * out.height * 3); i += 97)
+        ASSERT_NEAR(out.pixels[i], colour[i % 3], 2) << i;
+}
+
+TEST_F(ResizePicture, ReplacesAnExistingDestination) {
+    std::string source = picture("in.jpg", 300, 200);
+    write_bytes(card("out.jpg"), std::string(100000, 'x'));
+    ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
+    EXPECT_EQ(decode_file(card("out.jpg")).width, 300);
+}
+
+TEST_F(ResizePicture, BadInputsAndOutputs) {
+    std::string good = picture("good.jpg", 300, 200);
+    write_bytes(card("text.jpg"), "this is not a picture at all");
+    write_bytes(card("empty.jpg"), "");
+    std::string cut = read_bytes(good).substr(0, 200);
+    write_bytes(card("cut.jpg"), cut);
+    struct Case {
+        std::string source, destination;
+        int32_t budget;
+        int32_t result;
+        std::string logged;
+    } cases[] = {
+        {card("missing.jpg"), card("o.jpg"), 202800, -1, "Image resize error: can't fopen"},
+        {card("text.jpg"), card("o.jpg"), 202800, -1, "Image resize error: unknown image type"},
+        {card("empty.jpg"), card("o.jpg"), 202800, -1, "Image resize error: "},
+        {card("cut.jpg"), card("o.jpg"), 202800, -1, "Image resize error: "},
+        {good, card("no/such/dir/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
+        {good, card("good.jpg/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
+        {good, card("o.jpg"), 0, -2, "Image resize error: write jpg failed"},
+    };
+    for (const Case& c : cases) {
+        root.write("/media/sdcard/log.txt", "");
+        EXPECT_EQ(resize_picture(c.source.c_str(), c.destination.c_str(), c.budget), c.result)
+            << c.source;
+        std::string logged = log();
+        EXPECT_NE(logged.find(";process;2;" + c.logged), std::string::npos)
+            << c.source << ": " << logged;
+        EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << logged;
+    }
+    EXPECT_FALSE(root.exists("/media/sdcard/o.jpg"));
+}
+
+TEST_F(ResizePicture, OutOfMemoryWhileDecodingIsRetryableAndSilent) {
+    std::string source = picture("in.jpg", 800, 600);
+    image_memory_set_ceiling(800 * 600);  // less than the decoded picture alone
+    EXPECT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), -2);
+    EXPECT_EQ(log(), "");
+    EXPECT_FALSE(root.exists("/media/sdcard/out.jpg"));
+    EXPECT_EQ(image_memory_in_use(), 0u);
+
+    image_memory_set_ceiling(0);  // with more memory (the swap file) it goes through
+    image_memory_reset_peak();
+    EXPECT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
+    EXPECT_GE(image_memory_peak(), 800u * 600u * 3u);
+    EXPECT_EQ(image_memory_in_use(), 0u);
+}
+
+TEST_F(ResizePicture, RunsInTwoThreadsAtOnce) {
+    std::string a = picture("a.jpg", 900, 600), b = picture("b.jpg", 600, 900);
+    int32_t ra = 1, rb = 1;
+    std::thread first([&] { ra = resize_picture(a.c_str(), card("ao.jpg").c_str(), 202800); });
+    std::thread second([&] { rb = resize_picture(b.c_str(), card("bo.jpg").c_str(), 202800); });
+    first.join();
+    second.join();
+    EXPECT_EQ(ra, 0);
+    EXPECT_EQ(rb, 0);
+    EXPECT_EQ(decode_file(card("ao.jpg")).width, 552);  // 552 x 367
+    EXPECT_EQ(decode_file(card("bo.jpg")).width, 368);  // 368 x 551
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+#pragma once
+#include <libexif/exif-data.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jpeg_codec.h"
+
+// Small helpers the picture tests share.
+
+std::string read_bytes(const std::string& path);
+void write_bytes(const std::string& path, const std::string& bytes);
+
+// A dated camera picture (2024:05:01 10:30:00) of the given size; true when written.
+bool write_camera_picture(const std::string& path, int width, int height, int quality = 92);
+
+// The decoded picture; width 0 when the file does not decode.
+Picture decode_file(const std::string& path);
+
+struct ExifUnref {
+    void operator()(ExifData* exif) const noexcept { exif_data_unref(exif); }
+};
+using ExifHandle = std::unique_ptr<ExifData, ExifUnref>;
+
+// The file's EXIF block as libexif's own loader reads it (null when none).
+ExifHandle load_exif(const std::string& path);
+// The text of an ASCII entry, or "(none)".
+std::string exif_text(ExifData* exif, ExifIfd ifd, ExifTag tag);
+// Tags present in one IFD, in order.
+std::vector<ExifTag> exif_tags(ExifData* exif, ExifIfd ifd);
+
+// A JPEG byte stream put together from raw segments: {marker, payload} pairs.
+struct Segment {
+    int marker;
+    std::string payload;
+};
+std::string jpeg_bytes(const std::vector<Segment>& segments, const std::string& scan = "",
+                       bool withEoi = true);
