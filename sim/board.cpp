@@ -1,5 +1,7 @@
 #include "board.h"
 
+#include "camera_card.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -180,6 +182,7 @@ void SimBoard::install_stand_ins() {
          {"halt", "reboot", "sys_reboot", "swapon", "swapoff", "mkswap", "ntpd", "pidof"})
         write_file(root_ + "/bin/" + name, recorder_script(root_, name), 0755);
     write_file(root_ + "/usrdata/prune.sh", recorder_script(root_, "/usrdata/prune.sh"), 0755);
+    camera_card_install_scripts(root_);
 }
 
 void SimBoard::open_ports() {

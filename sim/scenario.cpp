@@ -1,8 +1,12 @@
 #include "scenario.h"
 
+#include "camera_card.h"
+
 #include <json-c/json.h>
 
+#include <filesystem>
 #include <memory>
+#include <vector>
 #include <thread>
 
 namespace {
@@ -57,8 +61,50 @@ bool play_step(SimBoard& board, json_object* step, std::ostream& out) {
     return true;
 }
 
+int int_member(json_object* object, const char* key, int fallback) {
+    json_object* value = nullptr;
+    if (!json_object_object_get_ex(object, key, &value)) return fallback;
+    return json_object_get_int(value);
+}
+
+bool bool_member(json_object* object, const char* key, bool fallback) {
+    json_object* value = nullptr;
+    if (!json_object_object_get_ex(object, key, &value)) return fallback;
+    return json_object_get_boolean(value);
+}
+
+void prepare_camera(const SimBoard& board, json_object* scenario) {
+    json_object* spec = nullptr;
+    if (json_object_object_get_ex(scenario, "camera_card", &spec)) {
+        CameraCard card;
+        card.pictures = int_member(spec, "pictures", card.pictures);
+        card.oldPictures = int_member(spec, "old_pictures", card.oldPictures);
+        card.width = int_member(spec, "width", card.width);
+        card.height = int_member(spec, "height", card.height);
+        card.withoutExif = bool_member(spec, "without_exif", card.withoutExif);
+        card.notAPicture = bool_member(spec, "not_a_picture", card.notAPicture);
+        card.movie = bool_member(spec, "movie", card.movie);
+        camera_card_fill(board.root(), card);
+    }
+    if (int failures = int_member(scenario, "transfer_failures", 0); failures > 0)
+        camera_card_fail_transfers(board.root(), failures);
+}
+
+void list_folder(const SimBoard& board, const char* folder, std::ostream& out) {
+    namespace fs = std::filesystem;
+    std::vector<std::pair<std::string, uintmax_t>> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(board.path(folder), error))
+        if (entry.is_regular_file()) files.emplace_back(entry.path().filename(), entry.file_size());
+    std::sort(files.begin(), files.end());
+    out << "== " << folder << " (" << files.size() << " files)\n";
+    for (const auto& [name, size] : files) out << "  " << name << "  " << size << " bytes\n";
+}
+
 void report(const SimBoard& board, std::ostream& out) {
     out << "== Transcript\n" << board.transcript();
+    for (const char* folder : {"/media/sdcard/process/", "/media/sdcard/original/", "/media/sdcard/transmit/"})
+        list_folder(board, folder, out);
     out << "== Commands run on the board\n";
     for (const auto& command : board.commands_run()) out << "  " << command << "\n";
     out << "== Event log (/media/sdcard/log.txt)\n" << board.read_file("/media/sdcard/log.txt");
@@ -81,6 +127,7 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
 
     SimBoard board(options);
     out << "Device root: " << board.root() << "\n";
+    prepare_camera(board, scenario.get());
     if (auto description = text_member(scenario.get(), "description"); !description.empty())
         board.note(description);
     if (!board.start_daemon()) {

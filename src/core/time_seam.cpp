@@ -25,12 +25,16 @@ public:
     }
 };
 
-RealTime g_real;
-std::atomic<TimeSource*> g_source{&g_real};
+// Never destroyed: exit() runs while other threads may still be sleeping on it.
+RealTime& real_time() {
+    static RealTime* real = new RealTime;
+    return *real;
+}
+std::atomic<TimeSource*> g_source{&real_time()};
 
 }  // namespace
 
-void time_source_install(TimeSource* source) { g_source.store(source ? source : &g_real); }
+void time_source_install(TimeSource* source) { g_source.store(source ? source : &real_time()); }
 
 void sleep_microseconds(uint64_t microseconds) { g_source.load()->sleep_us(microseconds); }
 void sleep_milliseconds(unsigned milliseconds) { sleep_microseconds(uint64_t{milliseconds} * 1000u); }

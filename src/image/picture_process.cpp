@@ -1,0 +1,269 @@
+#include "picture_process.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "clock_helpers.h"
+#include "config.h"
+#include "device_root.h"
+#include "event_log.h"
+#include "image_helper.h"
+#include "power.h"
+#include "resize.h"
+#include "schedule.h"
+#include "uart.h"
+
+namespace {
+
+constexpr int32_t kTransmitBudget = 202800;
+constexpr size_t kPathSize = 255;
+constexpr int32_t kDay = 86400;
+
+struct Folders {
+    std::string process = device_path("/media/sdcard/process/");
+    std::string original = device_path("/media/sdcard/original/");
+    std::string transmit = device_path("/media/sdcard/transmit/");
+    std::string swap = device_path("/media/sdcard/swap");
+};
+
+// Everything one run keeps; nothing carries over to the next run.
+struct Run {
+    Folders folders;
+    time_t start = 0;
+    int pictureNumber = 0;
+    int otherNumber = 0;
+    int processed = 0;
+    int32_t drift = 0;
+    bool swapOn = false;
+};
+
+bool is_jpeg_name(const char* name) {
+    const char* extension = file_extension(name);
+    return strcasecmp(extension, "jpg") == 0 || strcasecmp(extension, "jpeg") == 0;
+}
+
+// Formats a path into the 255-byte limit; false when it does not fit, so that
+// a long camera name is never cut into another file's name.
+bool format_path(std::string& path, const char* format, ...) __attribute__((format(printf, 2, 3)));
+bool format_path(std::string& path, const char* format, ...) {
+    char buffer[kPathSize];
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) return false;
+    path.assign(buffer, static_cast<size_t>(length));
+    return true;
+}
+
+// The drift in minutes for this run, measured on the newest JPEG (0 without one).
+int32_t measure_drift(const Run& run, const std::vector<FileEntry>& entries) {
+    auto newest = std::find_if(entries.rbegin(), entries.rend(),
+                               [](const FileEntry& e) { return is_jpeg_name(e.name); });
+    if (newest == entries.rend()) return 0;
+    config_setInaccurateDate(0);
+    std::string source;
+    if (!format_path(source, "%s%s", run.folders.process.c_str(), newest->name)) return 0;
+    const int32_t d = static_cast<int32_t>((clock_now() - exif_picture_time(source.c_str())) / 60);
+    const int32_t s = config_getExifDateDrift();
+    if (d == s) return d;
+    if (s == 0 || is_each() || std::abs(d) < std::abs(s)) {
+        config_setExifDateDrift(d);
+        return d;
+    }
+    const int32_t period = sync_period() / 60;
+    if (d >= -period) return s;
+    config_setExifDateDrift(d);
+    return d;
+}
+
+// Steps `number` to the first name in original/ that no file has yet.
+bool next_free_name(std::string& path, int& number, const char* format, const std::string& folder,
+                    const char* extension) {
+    do {
+        ++number;
+        bool fits = extension ? format_path(path, format, folder.c_str(), extension, number, extension)
+                              : format_path(path, format, folder.c_str(), number);
+        if (!fits) return false;
+    } while (file_exists(path.c_str()));
+    return true;
+}
+
+void swap_on(Run& run) {
+    const char* swap = run.folders.swap.c_str();
+    run_command("rm %s", swap);
+    run_command("dd if=/dev/zero of=%s bs=1024 count=102400", swap);
+    run_command("chmod 600 %s", swap);
+    run_command("mkswap %s", swap);
+    run_command("swapon %s", swap);
+    run.swapOn = true;
+}
+
+void swap_off(const Run& run) {
+    run_command("swapoff %s", run.folders.swap.c_str());
+    run_command("rm %s", run.folders.swap.c_str());
+}
+
+void date_the_copy(Run& run, const char* source, const char* transmit) {
+    if (exif_picture_time(source) <= run.start - kDay) {
+        config_setInaccurateDate(1);
+        exif_correct_date(source, transmit, run.drift);
+    } else {
+        exif_copy_date(source, transmit);
+    }
+    ++run.processed;
+}
+
+// Resizes into the transmit copy; false when the source was undecodable and is gone.
+bool make_transmit_copy(Run& run, const char* source, const char* transmit) {
+    int rc = resize_picture(source, transmit, kTransmitBudget);
+    if (rc == -2 && !run.swapOn) {
+        swap_on(run);
+        rc = resize_picture(source, transmit, kTransmitBudget);
+        if (rc == -2) log_event("process", 2, "Image resize error - resolution is not supported");
+        if (rc == -1) return true;  // kept and filed without a copy
+    }
+    if (rc == 0) date_the_copy(run, source, transmit);
+    if (rc == -1) {
+        unlink(source);
+        return false;
+    }
+    return true;
+}
+
+// Squeezes the transmit copy to about 20 kB; a missing copy just makes it fail.
+void compress(const std::string& transmit) {
+    char command[512];
+    std::snprintf(command, sizeof command,
+                  "%s -S20 --strip-com --strip-iptc --strip-icc --strip-xmp  %s > /dev/null 2>&1",
+                  device_path("/usrdata/jpegoptim").c_str(), transmit.c_str());
+    std::system(command);
+}
+
+// Files the source in original/. A file that cannot be moved stays for the next
+// run; its transmit copy is dropped so that the picture is not sent twice.
+bool file_original(const std::string& source, const std::string& target) {
+    if (rename(source.c_str(), target.c_str()) == 0 || access(source.c_str(), F_OK) != 0) return true;
+    log_event("process", 2, "Unable to move %s", source.c_str());
+    return false;
+}
+
+void process_jpeg(Run& run, const std::string& source) {
+    std::string original, transmit;
+    if (!next_free_name(original, run.pictureNumber, "%sPICT%04d.JPG", run.folders.original, nullptr) ||
+        !format_path(transmit, "%sPICT%04d.JPG", run.folders.transmit.c_str(), run.pictureNumber))
+        return;
+    struct stat status {};
+    if (stat(source.c_str(), &status) != 0) {
+        file_original(source, original);
+        return;
+    }
+    if (!make_transmit_copy(run, source.c_str(), transmit.c_str())) return;
+    if (!file_original(source, original)) {
+        unlink(transmit.c_str());
+        return;
+    }
+    compress(transmit);
+}
+
+void process_other(Run& run, const std::string& source, const FileEntry& entry) {
+    std::string original;
+    if (!next_free_name(original, run.otherNumber, "%s%s%04d.%s", run.folders.original,
+                        file_extension(entry.name)))
+        return;
+    file_original(source, original);
+}
+
+void process_entry(Run& run, const FileEntry& entry) {
+    mcu_send_ack();
+    std::string source;
+    if (!format_path(source, "%s%s", run.folders.process.c_str(), entry.name)) {
+        log_event("process", 1, "File name too long - %s", entry.name);
+        return;
+    }
+    if (is_jpeg_name(entry.name))
+        process_jpeg(run, source);
+    else
+        process_other(run, source, entry);
+}
+
+// Symbolic links, folders and devices do not count; some file systems leave
+// the type to be asked for.
+bool is_regular_file(const dirent* item, const std::string& path) {
+    if (item->d_type != DT_UNKNOWN) return item->d_type == DT_REG;
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+}  // namespace
+
+int compare_oldest_first(const FileEntry& a, const FileEntry& b) {
+    if (a.mtime != b.mtime) return a.mtime < b.mtime ? -1 : 1;
+    return std::strcmp(a.name, b.name);
+}
+
+int compare_newest_first(const FileEntry& a, const FileEntry& b) { return compare_oldest_first(b, a); }
+
+int list_files(const char* dir, std::vector<FileEntry>& entries, int max, FileOrder order) {
+    if (dir == nullptr || order == nullptr) return -1;
+    DIR* folder = opendir(dir);
+    if (folder == nullptr) return -1;
+    std::vector<FileEntry> found;
+    while (dirent* item = readdir(folder)) {
+        std::string path = std::string(dir) + item->d_name;
+        if (!is_regular_file(item, path)) continue;
+        FileEntry entry{};
+        std::snprintf(entry.name, sizeof entry.name, "%s", item->d_name);
+        struct stat status {};
+        entry.mtime = stat(path.c_str(), &status) == 0 ? static_cast<int32_t>(status.st_mtime) : 0;
+        found.push_back(entry);
+    }
+    closedir(folder);
+    if (found.empty()) return 0;
+    std::sort(found.begin(), found.end(),
+              [order](const FileEntry& a, const FileEntry& b) { return order(a, b) < 0; });
+    if (max > 0 && static_cast<size_t>(max) < found.size()) found.resize(static_cast<size_t>(max));
+    entries = std::move(found);
+    return 0;
+}
+
+const char* file_extension(const char* name) {
+    const char* dot = std::strrchr(name, '.');
+    return dot ? dot + 1 : name + std::strlen(name);
+}
+
+int sdcable_transfer() {
+    log_event("image", 0, "Image transfer from SD Cable");
+    int status = run_command("%s", device_path("/usrdata/img_transfer.sh").c_str());
+    if (status != 0) log_event("image", 2, "Failed to transfer from SD Cable - %d", status);
+    return status;
+}
+
+void process_pictures() {
+    Run run;
+    run.start = clock_now();
+    std::vector<FileEntry> entries;
+    int result = list_files(run.folders.process.c_str(), entries, 0, compare_oldest_first);
+    if (result != 0) {
+        log_event("process", 2, "Unable to access process path - %d", result);
+        return;
+    }
+    if (entries.empty()) return;
+    // A card fresh from formatting has only what the transfer script made.
+    mkdir(run.folders.original.c_str(), 0755);
+    mkdir(run.folders.transmit.c_str(), 0755);
+    run.drift = measure_drift(run, entries);
+    for (const auto& entry : entries) process_entry(run, entry);
+    log_event("process", 0, "Picture processed: %d", run.processed);
+    if (run.swapOn) swap_off(run);
+}
