@@ -39,8 +39,8 @@ uint32_t card_state(const sim_modem::SeenCard& seen) {
     return kCardAbsent;
 }
 
-void indication_loop(uint32_t handle, mcm_client_ind_cb indCb) {
-    uint32_t last = card_state(sim_modem::seen_card());
+// Reports every change of the card from the state it had when the client was made.
+void indication_loop(uint32_t handle, mcm_client_ind_cb indCb, uint32_t last) {
     while (!g_stop) {
         sim_modem::pause_seconds(0.05);
         const uint32_t state = card_state(sim_modem::seen_card());
@@ -62,9 +62,13 @@ int answer(void* response, uint32_t length, const Payload& payload, McmCodes cod
     return 0;
 }
 
-int refuse(void* response, uint32_t length, uint32_t error) {
-    return answer(response, length, McmCodes{}, McmCodes{1, error});
+// Codes without a payload; every response has room for them.
+int codes_only(void* response, McmCodes codes) {
+    std::memcpy(response, &codes, sizeof codes);
+    return 0;
 }
+
+int refuse(void* response, uint32_t error) { return codes_only(response, McmCodes{1, error}); }
 
 template <size_t N>
 void copy_text(char (&target)[N], const std::string& text) {
@@ -106,7 +110,7 @@ int verify_pin(const void* request, uint32_t requestLength, void* response, uint
     const std::string text(pin.pin, std::min<size_t>(pin.pin_length, sizeof pin.pin));
     const bool ok = sim_modem::verify_pin(text);
     sim_modem::log("verify pin: %s", ok ? "accepted" : "refused");
-    return ok ? answer(response, length, McmPinPayload{3}) : refuse(response, length, kErrorIncorrectPin);
+    return ok ? answer(response, length, McmPinPayload{3}) : refuse(response, kErrorIncorrectPin);
 }
 
 int signal_strength(void* response, uint32_t length) {
@@ -191,10 +195,10 @@ int firmware(void* response, uint32_t length) {
 int subscriber_text(uint32_t msgId, void* response, uint32_t length) {
     const sim_modem::SeenCard seen = sim_modem::seen_card();
     if (msgId == kMsgSimGetIccid) {
-        if (seen.card.state != "ready") return refuse(response, length, kErrorNoSim);
+        if (seen.card.state != "ready") return refuse(response, kErrorNoSim);
         return text_answer<McmTextPayload20>(response, length, seen.card.iccid);
     }
-    if (uint32_t error = usable_card_error(seen)) return refuse(response, length, error);
+    if (uint32_t error = usable_card_error(seen)) return refuse(response, error);
     if (msgId == kMsgSimGetImsi) return text_answer<McmTextPayload16>(response, length, seen.card.imsi);
     return text_answer<McmTextPayload84>(response, length, "");
 }
@@ -212,7 +216,7 @@ int execute(uint32_t handle, uint32_t msgId, const void* request, uint32_t reque
         sim_modem::log("message %04X: forced ret %d resp %u error %u", msgId, codes.ret,
                        codes.resp, codes.error);
         if (codes.ret != 0) return codes.ret;
-        return answer(response, length, McmCodes{}, McmCodes{codes.resp, codes.error});
+        return codes_only(response, McmCodes{codes.resp, codes.error});
     }
     switch (msgId) {
         case kMsgSimGetImsi:
@@ -225,7 +229,7 @@ int execute(uint32_t handle, uint32_t msgId, const void* request, uint32_t reque
         case kMsgNwGetNitzTimeInfo: return nitz(response, length);
         case kMsgDmGetSerialNumbers: return serial_numbers(response, length);
         case kMsgDmGetFirmware: return firmware(response, length);
-        default: return answer(response, length, McmCodes{});
+        default: return codes_only(response, McmCodes{});
     }
 }
 
@@ -238,7 +242,8 @@ uint32_t mcm_client_init(uint32_t* handle, mcm_client_ind_cb ind_cb, mcm_client_
     if (g_handle != 0) return 2;
     g_handle = g_nextHandle++;
     g_stop = false;
-    if (ind_cb != nullptr) g_thread = new std::thread(indication_loop, g_handle, ind_cb);
+    if (ind_cb != nullptr) g_thread = new std::thread(indication_loop, g_handle, ind_cb,
+                                                     card_state(sim_modem::seen_card()));
     *handle = g_handle;
     sim_modem::log("mcm client %u created", g_handle);
     return forced;

@@ -175,11 +175,12 @@ void SimBoard::lay_out_root() {
     write_file(root_ + "/sys/power/wake_lock", "");
     write_file(root_ + "/sim/commands.log", "");
     install_stand_ins();
+    modemBoard_.lay_out(root_);
 }
 
 void SimBoard::install_stand_ins() {
     for (const char* name :
-         {"halt", "reboot", "sys_reboot", "swapon", "swapoff", "mkswap", "ntpd", "pidof"})
+         {"halt", "reboot", "sys_reboot", "swapon", "swapoff", "mkswap", "ntpd"})
         write_file(root_ + "/bin/" + name, recorder_script(root_, name), 0755);
     write_file(root_ + "/usrdata/prune.sh", recorder_script(root_, "/usrdata/prune.sh"), 0755);
     camera_card_install_scripts(root_);

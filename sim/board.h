@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "modem_board.h"
+
 // The simulated board around qz_daemon: a device root on disk, the MCU and
 // the modem's AT interpreter on two pseudo-terminals, and the daemon process.
 class SimBoard {
@@ -85,6 +87,7 @@ private:
     std::vector<std::string> atCommands_;
     std::vector<std::pair<std::string, std::string>> atAnswers_;
     std::vector<std::string> transcript_;
+    ModemBoard modemBoard_;
 };
 
 // Shows control bytes readably: "RDY<CR><LF>", "<ACK>", "<EOT>".

@@ -3,11 +3,14 @@
 
 #include <cstdio>
 
+#include "board_gpio.h"
 #include "config.h"
 #include "daemon_state.h"
 #include "device_root.h"
 #include "event_log.h"
+#include "identity.h"
 #include "power.h"
+#include "probes.h"
 #include "time_seam.h"
 #include "uart.h"
 
@@ -22,8 +25,12 @@ void start_up() {
     config_load();
     run_command("%s", device_path("/usrdata/prune.sh").c_str());
     at_port_start();
+    board_gpio_init();
+    g_state.boardRevision = board_revision();
+    identity_read();
     if (log_event("Modem", 0, "Firmware: %s", g_state.modemFirmware) != 1) std::printf("Log failed");
     mcu_port_start();
+    board_temperature();
 }
 
 [[noreturn]] void heartbeat() {
