@@ -1,0 +1,105 @@
+// Temperature from the ADC and the SD card's space.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "config.h"
+#include "modem_board.h"
+#include "probes.h"
+#include "test_root.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Probes : public ::testing::Test {
+protected:
+    Probes() { board_.lay_out(root_.root()); }
+    TestRoot root_;
+    ModemBoard board_;
+};
+
+struct TemperatureCase {
+    int millivolts;
+    int celsius;
+};
+
+// Count = floor(mV / 3800 x 1023); the table is searched with count + 20.
+TEST_F(Probes, TemperatureTableResults) {
+    const TemperatureCase cases[] = {
+        {0, 50},      // value 20
+        {391, 50},    // value 125, row 81
+        {394, 40},    // value 126
+        {812, 27},    // value 238
+        {1735, 0},    // value 487
+        {1739, -1},   // value 488
+        {3199, -39},  // value 881, row 1
+        {3202, 99},   // value 882: beyond row 1
+        {3800, 99},   // value 1043
+    };
+    for (const TemperatureCase& c : cases) {
+        modem_board_set_adc(root_.root(), c.millivolts);
+        EXPECT_EQ(adc_read(1), c.millivolts);
+        EXPECT_EQ(board_temperature(), c.celsius) << c.millivolts << " mV";
+    }
+    const std::string log = root_.read("/media/sdcard/log.txt");
+    EXPECT_NE(log.find(";adc;0;Temperature: 0C\r\n"), std::string::npos);
+    EXPECT_NE(log.find(";adc;0;Temperature: -1C\r\n"), std::string::npos);
+}
+
+TEST_F(Probes, MissingSensorIsReportedAsUnknownNotWarm) {
+    modem_board_set_adc(root_.root(), -1);
+    EXPECT_EQ(adc_read(1), -1);
+    EXPECT_EQ(board_temperature(), kTemperatureUnknown);
+    const std::string log = root_.read("/media/sdcard/log.txt");
+    EXPECT_NE(log.find(";adc;2;Temperature sensor not readable"), std::string::npos);
+    EXPECT_EQ(log.find("Temperature: "), std::string::npos);
+}
+
+TEST_F(Probes, AdcChannelsAndTheirLabel) {
+    root_.write("/sys/devices/qpnp-vadc-8/vbat_sns", "Result:3712345 Raw:1f2e\n");
+    EXPECT_EQ(adc_read(3), 3712);
+    EXPECT_EQ(adc_read(2), 0);
+    EXPECT_EQ(adc_read(0), -1);
+    EXPECT_EQ(adc_read(5), -1);
+    fs::remove(root_.path("/sys/devices/qpnp-vadc-8/pa_therm1"));
+    EXPECT_EQ(adc_read(4), -1);
+}
+
+TEST(ProbesWithoutBoard, FirstAdcFolderOfTheListingIsUsed) {
+    TestRoot root;
+    root.write("/sys/devices/qpnp-vadc-0", "a file, not the ADC");
+    root.write("/sys/devices/qpnp-vadc-a/mpp4_vadc", "Result:1000000\n");
+    root.write("/sys/devices/qpnp-vadc-b/mpp4_vadc", "Result:2000000\n");
+    std::string first;
+    DIR* listing = opendir(root.path("/sys/devices").c_str());
+    while (dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "qpnp-vadc-a" || name == "qpnp-vadc-b") {
+            first = name;
+            break;
+        }
+    }
+    closedir(listing);
+    EXPECT_EQ(adc_read(1), first == "qpnp-vadc-a" ? 1000 : 2000);
+}
+
+TEST(ProbesWithoutBoard, CardSpace) {
+    EXPECT_EQ(storage_mib(4096, 262144), 1024);
+    EXPECT_EQ(storage_mib(512, 1024 * 2047), 1023);
+    TestRoot root;
+    config_reset();
+    EXPECT_GT(sd_available_mib(), 0);
+    EXPECT_EQ(g_config.sdAvailableMiB, sd_available_mib());
+    EXPECT_GE(sd_used_mib(), 0);
+    g_config.sdAvailableMiB = 77;
+    g_config.sdUsedMiB = 88;
+    fs::remove_all(root.path("/media/sdcard"));
+    EXPECT_EQ(sd_available_mib(), 0);
+    EXPECT_EQ(sd_used_mib(), 0);
+    EXPECT_EQ(g_config.sdAvailableMiB, 77) << "kept when the card cannot be queried";
+    EXPECT_EQ(g_config.sdUsedMiB, 88);
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+// The modem's identity read at start-up through the DM service.
+#include "daemon_state.h"
+#include "identity.h"
+#include "modem_fixture.h"
+
+namespace {
+
+class Identity : public ModemTest {
+protected:
+    ~Identity() override { identity_reset(); }
+    std::string event_log() const { return root_.read("/media/sdcard/log.txt"); }
+};
+
+TEST_F(Identity, ImeiAndFirmwareAreKept) {
+    scenario(R"({"imei": "866123045678901", "firmware": "QZM01R06A01"})");
+    identity_read();
+    EXPECT_STREQ(g_state.imei, "866123045678901");
+    EXPECT_STREQ(g_state.modemFirmware, "QZM01R06A01");
+    EXPECT_EQ(event_log(), "");
+}
+
+TEST_F(Identity, UnreachableServiceLogsBothAndLeavesBothEmpty) {
+    withhold(ModemFault::NoServiceFlag);
+    identity_read();
+    EXPECT_STREQ(g_state.imei, "");
+    EXPECT_STREQ(g_state.modemFirmware, "");
+    const std::string log = event_log();
+    EXPECT_NE(log.find(";sync;2;Get IMEI error: 9\r\n"), std::string::npos);
+    EXPECT_NE(log.find(";sync;2;Get device Rev ID error: 9\r\n"), std::string::npos);
+    EXPECT_EQ(clock_.slept_us(), 20'000'000u) << "two readiness waits of 10 s";
+}
+
+TEST_F(Identity, FailedImeiStillReadsTheFirmware) {
+    scenario(R"({"imei": "866123045678901", "firmware": "QZM01R06A01",
+                 "failures": {"0x02A0": {"resp": 1, "error": 14}}})");
+    identity_read();
+    EXPECT_STREQ(g_state.imei, "");
+    EXPECT_STREQ(g_state.modemFirmware, "QZM01R06A01");
+    EXPECT_NE(event_log().find("Get IMEI error: -19"), std::string::npos);
+    EXPECT_EQ(event_log().find("Get device Rev ID error"), std::string::npos);
+}
+
+TEST_F(Identity, ImeiMarkedNotValidStaysEmpty) {
+    scenario(R"({"firmware": "QZM01R06A01"})");
+    identity_read();
+    EXPECT_STREQ(g_state.imei, "");
+    EXPECT_EQ(event_log(), "");
+}
+
+struct FirmwareCase {
+    size_t length;
+    size_t kept;
+};
+
+TEST_F(Identity, FirmwareTextUpTo256CharactersIsKept) {
+    for (FirmwareCase c : {FirmwareCase{256, 256}, FirmwareCase{257, 0}, FirmwareCase{259, 0}}) {
+        g_state.modemFirmware[0] = '\0';
+        scenario(R"({"firmware": ")" + std::string(c.length, 'R') + "\"}");
+        EXPECT_EQ(modem_firmware_read(), 0);
+        EXPECT_EQ(strnlen(g_state.modemFirmware, sizeof g_state.modemFirmware), c.kept) << c.length;
+    }
+}
+
+TEST_F(Identity, FirmwareFailureReturnsTheCode) {
+    scenario(R"({"failures": {"0x02A1": {"ret": 4}}})");
+    EXPECT_EQ(modem_firmware_read(), -19);
+}
+
+}  // namespace
