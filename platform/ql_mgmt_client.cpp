@@ -33,10 +33,11 @@ uint32_t g_handle = 0;
 // through a joinable thread's destructor.
 std::thread* g_thread = nullptr;
 std::atomic<bool> g_stop{false};
-std::map<uint8_t, MgmtApnRecord> g_profiles;
+// Never destroyed: the event thread may still use them while the process exits.
+std::map<uint8_t, MgmtApnRecord>& g_profiles = *new std::map<uint8_t, MgmtApnRecord>;
 uint8_t g_defaultProfile = 1;
-std::map<uint8_t, Call> g_calls;
-std::vector<MgmtDataCallEvent> g_outbox;
+std::map<uint8_t, Call>& g_calls = *new std::map<uint8_t, Call>;
+std::vector<MgmtDataCallEvent>& g_outbox = *new std::vector<MgmtDataCallEvent>;
 
 // Addresses of the simulated network: IPv4 address, gateway and two name servers.
 constexpr uint8_t kFirstBlock[16] = {10, 64, 0, 2, 10, 64, 0, 1, 10, 64, 0, 53, 10, 64, 1, 53};

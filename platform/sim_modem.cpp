@@ -22,11 +22,16 @@ using Json = std::unique_ptr<json_object, decltype(&json_object_put)>;
 constexpr const char* kSimControlValue = "/sys/class/gpio/gpio7/value";
 constexpr const char* kSimSecondValue = "/sys/class/gpio/gpio22/value";
 
-std::mutex g_mutex;
-Scenario g_scenario;
-struct stat g_seen {};
-bool g_pinVerified = false;
-int g_lastSlot = -2;
+// Never destroyed: the libraries' threads may still read it while the
+// process exits.
+struct State {
+    std::mutex mutex;
+    Scenario scenario;
+    struct stat seen {};
+    bool pinVerified = false;
+    int lastSlot = -2;
+};
+State& g = *new State;
 
 json_object* member(json_object* object, const char* key) {
     json_object* value = nullptr;
@@ -134,15 +139,15 @@ void refresh_locked() {
     const std::string path = root() + "/sim/modem.json";
     struct stat now {};
     if (stat(path.c_str(), &now) != 0) {
-        g_scenario = Scenario{};
-        g_seen = {};
+        g.scenario = Scenario{};
+        g.seen = {};
         return;
     }
-    if (same_file(now, g_seen)) return;
+    if (same_file(now, g.seen)) return;
     Json file(json_object_from_file(path.c_str()), json_object_put);
     if (!file) return;
-    g_scenario = parse(file.get());
-    g_seen = now;
+    g.scenario = parse(file.get());
+    g.seen = now;
 }
 
 int line_level(const char* devicePath) {
@@ -167,30 +172,30 @@ std::string root() {
 }
 
 Scenario scenario() {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g.mutex);
     refresh_locked();
-    return g_scenario;
+    return g.scenario;
 }
 
 SeenCard seen_card() {
     const int slot = visible_slot();
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g.mutex);
     refresh_locked();
     // A card that comes into view starts locked again.
-    if (slot != g_lastSlot) g_pinVerified = false;
-    g_lastSlot = slot;
+    if (slot != g.lastSlot) g.pinVerified = false;
+    g.lastSlot = slot;
     SeenCard seen;
     seen.slot = slot;
-    if (slot >= 0) seen.card = g_scenario.slots[slot];
-    seen.pinNeeded = seen.card.state == "ready" && !seen.card.pin.empty() && !g_pinVerified;
+    if (slot >= 0) seen.card = g.scenario.slots[slot];
+    seen.pinNeeded = seen.card.state == "ready" && !seen.card.pin.empty() && !g.pinVerified;
     return seen;
 }
 
 bool verify_pin(const std::string& pin) {
     const SeenCard seen = seen_card();
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g.mutex);
     if (seen.card.state != "ready" || (!seen.card.pin.empty() && seen.card.pin != pin)) return false;
-    g_pinVerified = true;
+    g.pinVerified = true;
     return true;
 }
 
@@ -206,7 +211,7 @@ void log(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g.mutex);
     if (FILE* file = std::fopen((root() + "/sim/modem.log").c_str(), "a")) {
         std::fprintf(file, "%s\n", text);
         std::fclose(file);

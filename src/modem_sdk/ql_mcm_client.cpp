@@ -209,8 +209,12 @@ uint32_t mcm_shared_handle() { return g_mcmHandle.load(); }
 
 int QL_MCM_Client_Init(uint32_t* handle, int client_type, McmIndHandler ind_handler,
                        McmAsyncHandler async_handler) {
-    if (!valid_type(client_type) || handle == nullptr) {
+    if (!valid_type(client_type)) {
         QL_LOG(kQlLogError, "Invalid client_type %d", client_type);
+        return kQlBadArgument;
+    }
+    if (handle == nullptr) {
+        QL_LOG(kQlLogError, "Invalid param");
         return kQlBadArgument;
     }
     std::lock_guard<std::mutex> lock(g_registryMutex);

@@ -39,9 +39,11 @@ constexpr size_t kListMax = 8;
 std::mutex g_handleMutex;
 uint32_t g_mgmtHandle = 0;
 
-// Written by QL_Data_Call_Init before any call starts; read on the library's thread.
+// Written by QL_Data_Call_Init before any call starts; read on the library's
+// thread, which may still deliver an event while the process exits, so the
+// list is never destroyed.
 std::mutex g_listMutex;
-std::list<QlMgmtEventCallback> g_eventCallbacks;
+std::list<QlMgmtEventCallback>& g_eventCallbacks = *new std::list<QlMgmtEventCallback>;
 std::atomic<QlDataCallEventCallback> g_dataCallCallback{nullptr};
 
 void mgmt_event_dispatch(uint32_t eventId, void* data, uint32_t length) {

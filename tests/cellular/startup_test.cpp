@@ -47,6 +47,7 @@ TEST(ModemStartup, GpioIdentityFirmwareAndTemperature) {
     board.mcu_send("qz+mcuversion 7\r");
     EXPECT_TRUE(wait_for_text(board, "/media/sdcard/log.txt", "Version: V1.05.07-5-g93dfb16 REV 5"))
         << board.read_file("/media/sdcard/log.txt");
+    EXPECT_EQ(board.daemon_output().find("Sanitizer"), std::string::npos) << board.daemon_output();
 }
 
 TEST(ModemStartup, UnreachableModemLeavesIdentityEmptyAndGoesOn) {
@@ -64,6 +65,7 @@ TEST(ModemStartup, UnreachableModemLeavesIdentityEmptyAndGoesOn) {
     EXPECT_NE(log.find(";Modem;0;Firmware: \r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(";adc;2;Temperature sensor not readable\r\n"), std::string::npos) << log;
     EXPECT_TRUE(board.mcu_wait_for("RDY\r\n", milliseconds(10000)));
+    EXPECT_EQ(board.daemon_output().find("Sanitizer"), std::string::npos) << board.daemon_output();
 }
 
 }  // namespace

@@ -210,6 +210,19 @@ TEST_F(McmClient, AsynchronousResponsesGoByTheIdsSecondByte) {
     EXPECT_NE(syslog().find("Recv async cb, h_mcm="), std::string::npos);
 }
 
+uint32_t g_radioMode = 0;
+void on_radio_mode(uint32_t mode) { g_radioMode = mode; }
+
+TEST_F(McmClient, RadioModeIndicationReachesTheDmHandler) {
+    uint32_t dm = 0;
+    ASSERT_EQ(QL_MCM_DM_Client_Init(&dm), 0);
+    QL_MCM_DM_AddRadioModeHandler(on_radio_mode);
+    uint32_t mode = 2;
+    ql_mcm_ind_cb(dm, 0x0204, &mode, sizeof mode);
+    EXPECT_EQ(g_radioMode, 2u);
+    EXPECT_NE(syslog().find("Radio mode changed to 2"), std::string::npos);
+}
+
 Signal g_cardChanged;
 void* g_userData = nullptr;
 void on_sim_indication(uint32_t, uint32_t msgId, void*, uint32_t, void* userData) {
@@ -220,6 +233,7 @@ void on_sim_indication(uint32_t, uint32_t msgId, void*, uint32_t, void* userData
 }
 
 TEST_F(McmClient, PulledCardIsReportedFromTheLibrarysThread) {
+    g_cardChanged.reset();
     uint32_t sim = 0;
     ASSERT_EQ(QL_MCM_SIM_Client_Init(&sim), 0);
     int marker = 0;
