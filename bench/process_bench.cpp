@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
     bool answered = !board.mcu_answer(from, std::chrono::minutes(10)).empty();
     const auto end = Clock::now();
     const long highWater = status_kb(pid, "VmHWM:");
+    const long after = status_kb(pid, "VmRSS:");
     done = true;
     sampler.join();
     if (!answered) {
@@ -91,6 +92,7 @@ int main(int argc, char** argv) {
     std::printf("| wall time per picture | %.3f s |\n", wall / count);
     std::printf("| daemon resident memory before the run | %ld kB |\n", before);
     std::printf("| daemon peak resident memory (VmHWM) | %ld kB |\n", highWater);
+    std::printf("| daemon resident memory after the run | %ld kB |\n", after);
     std::printf("| peak resident memory while picture 1 | %ld kB |\n", peakPerPicture[1]);
     std::printf("| peak resident memory while picture %d | %ld kB |\n", count, peakPerPicture[static_cast<size_t>(count)]);
     if (!sizes.empty()) {

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Builds and runs the benchmarks (not part of the test suite). The peer tools
+# they compare against come from Debian's packages.
+set -e
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+for p in libvips-tools imagemagick; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null
+done
+cmake --preset host >/dev/null
+cmake --build --preset host
+build/host/bench/resize_bench
+build/host/bench/process_bench 20
