@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include "camera_card.h"
+#include "modem_board.h"
 
 #include <json-c/json.h>
 
@@ -90,6 +91,12 @@ void prepare_camera(const SimBoard& board, json_object* scenario) {
         camera_card_fail_transfers(board.root(), failures);
 }
 
+void prepare_modem(const SimBoard& board, json_object* scenario) {
+    json_object* modem = nullptr;
+    if (json_object_object_get_ex(scenario, "modem", &modem) && json_object_is_type(modem, json_type_object))
+        modem_board_set_scenario(board.root(), json_object_to_json_string_ext(modem, JSON_C_TO_STRING_PLAIN));
+}
+
 void list_folder(const SimBoard& board, const char* folder, std::ostream& out) {
     namespace fs = std::filesystem;
     std::vector<std::pair<std::string, uintmax_t>> files;
@@ -128,6 +135,7 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     SimBoard board(options);
     out << "Device root: " << board.root() << "\n";
     prepare_camera(board, scenario.get());
+    prepare_modem(board, scenario.get());
     if (auto description = text_member(scenario.get(), "description"); !description.empty())
         board.note(description);
     if (!board.start_daemon()) {
