@@ -75,16 +75,16 @@ bool bool_member(json_object* object, const char* key, bool fallback) {
 }
 
 void prepare_camera(const SimBoard& board, json_object* scenario) {
-    json_object* spec = nullptr;
-    if (json_object_object_get_ex(scenario, "camera_card", &spec)) {
+    json_object* camera = nullptr;
+    if (json_object_object_get_ex(scenario, "camera_card", &camera)) {
         CameraCard card;
-        card.pictures = int_member(spec, "pictures", card.pictures);
-        card.oldPictures = int_member(spec, "old_pictures", card.oldPictures);
-        card.width = int_member(spec, "width", card.width);
-        card.height = int_member(spec, "height", card.height);
-        card.withoutExif = bool_member(spec, "without_exif", card.withoutExif);
-        card.notAPicture = bool_member(spec, "not_a_picture", card.notAPicture);
-        card.movie = bool_member(spec, "movie", card.movie);
+        card.pictures = int_member(camera, "pictures", card.pictures);
+        card.oldPictures = int_member(camera, "old_pictures", card.oldPictures);
+        card.width = int_member(camera, "width", card.width);
+        card.height = int_member(camera, "height", card.height);
+        card.withoutExif = bool_member(camera, "without_exif", card.withoutExif);
+        card.notAPicture = bool_member(camera, "not_a_picture", card.notAPicture);
+        card.movie = bool_member(camera, "movie", card.movie);
         camera_card_fill(board.root(), card);
     }
     if (int failures = int_member(scenario, "transfer_failures", 0); failures > 0)
