@@ -186,6 +186,10 @@ TEST_F(Processing, OtherFilesAreNumberedByTheirExtension) {
     EXPECT_EQ(names(kTransmit), Names{});
     EXPECT_EQ(g_config.exifDateDrift, 77);
     EXPECT_TRUE(logged(";process;0;Picture processed: 0"));
+
+    file("NOTES", 6);
+    process_pictures();
+    EXPECT_TRUE(root.exists("/media/sdcard/original/0001."));
 }
 
 struct DriftCase {
