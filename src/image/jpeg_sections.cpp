@@ -11,6 +11,7 @@
 #include "atomic_file.h"
 
 struct JpegSectionsPrivate {
+    uint32_t refs;
     ExifLog* log;
 };
 
@@ -153,6 +154,7 @@ JpegSections* jpeg_sections_from_file(const char* path) {
         std::free(container);
         return nullptr;
     }
+    container->priv->refs = 1;
     jpeg_sections_load_file(container, path);
     return container;
 }
@@ -275,6 +277,15 @@ void jpeg_sections_free(JpegSections* container) {
         exif_log_unref(container->priv->log);
     std::free(container->priv);
     std::free(container);
+}
+
+void jpeg_sections_ref(JpegSections* container) {
+    if (container != nullptr && container->priv != nullptr) ++container->priv->refs;
+}
+
+void jpeg_sections_unref(JpegSections* container) {
+    if (container == nullptr || container->priv == nullptr) return;
+    if (--container->priv->refs == 0) jpeg_sections_free(container);
 }
 
 void jpeg_sections_set_log(JpegSections* container, ExifLog* log) {

@@ -58,12 +58,20 @@ void jpeg_sections_set_exif(JpegSections* container, ExifData* exif);
 // leaves the old file as it was. 1 when the file was written completely, else 0.
 int jpeg_sections_save_file(JpegSections* container, const char* path);
 
+// Releases the sections, the image data and the container at once, whatever
+// references are left.
 void jpeg_sections_free(JpegSections* container);
+
+// A container starts with one reference; whoever keeps it beyond its owner's
+// lifetime takes another. The last unref frees it.
+void jpeg_sections_ref(JpegSections* container);
+void jpeg_sections_unref(JpegSections* container);
 
 // Where problems are reported (one reference is taken); null detaches.
 void jpeg_sections_set_log(JpegSections* container, ExifLog* log);
 
-struct JpegSectionsFree {
-    void operator()(JpegSections* container) const noexcept { jpeg_sections_free(container); }
+// Owns one reference.
+struct JpegSectionsUnref {
+    void operator()(JpegSections* container) const noexcept { jpeg_sections_unref(container); }
 };
-using JpegSectionsHandle = std::unique_ptr<JpegSections, JpegSectionsFree>;
+using JpegSectionsHandle = std::unique_ptr<JpegSections, JpegSectionsUnref>;

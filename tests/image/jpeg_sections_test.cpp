@@ -227,6 +227,21 @@ TEST_F(Sections, ContainerKeepsItsOwnReference) {
     EXPECT_EQ(exif_data_get_byte_order(got.get()), EXIF_BYTE_ORDER_MOTOROLA);
 }
 
+TEST_F(Sections, LastReferenceFreesTheContainer) {
+    JpegSections* shared = parse(plain_jpeg()).release();
+    jpeg_sections_ref(shared);
+    JpegSectionsHandle first(shared), second(shared);  // each owns one reference
+    first.reset();
+    ASSERT_EQ(markers(second.get()), (std::vector<int>{0xD8, 0xE0, 0xDB, 0xDA, 0xD9}));
+    EXPECT_EQ(image_data(second.get()), kScan);
+    second.reset();  // the last one: freed here, or the leak checker complains
+
+    // Freeing does not wait for other references.
+    JpegSections* held = parse(plain_jpeg()).release();
+    jpeg_sections_ref(held);
+    jpeg_sections_free(held);
+}
+
 TEST_F(Sections, XmpSectionIsKeptAndNotTakenForExif) {
     const std::string xmpPayload = std::string("http://ns.adobe.com/xap/1.0/\0<x/>", 34);
     auto c = parse(jpeg_bytes({{0xD8, ""}, {0xE1, xmpPayload}, {0xDA, kSosHeader}}, kScan));
