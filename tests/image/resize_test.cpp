@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "image_memory.h"
@@ -40,15 +42,27 @@ TEST(ResampleTargetSize, KeepsAspectWithinBudget) {
     }
 }
 
-TEST(Lanczos3, KernelValues) {
+// The kernels in double precision, from their definitions.
+double lanczos3_exact(double x) {
     const double pi = 3.14159265358979323846;
-    auto exact = [&](double x) {
-        if (x == 0) return 1.0;
-        return std::sin(pi * x) / (pi * x) * std::sin(pi * x / 3) / (pi * x / 3);
-    };
+    if (std::fabs(x) >= 3) return 0;
+    if (x == 0) return 1;
+    return std::sin(pi * x) / (pi * x) * std::sin(pi * x / 3) / (pi * x / 3);
+}
+
+double catmull_rom(double x) {
+    x = std::fabs(x);
+    if (x < 1) return 1 - x * x * (2.5 - 1.5 * x);
+    if (x < 2) return 2 - x * (4 + x * (0.5 * x - 2.5));
+    return 0;
+}
+
+using Kernel = double (*)(double);
+
+TEST(Lanczos3, KernelValues) {
     EXPECT_FLOAT_EQ(lanczos3(0.0f), 1.0f);
     for (float x : {0.25f, 0.5f, 0.75f, 1.5f, 2.25f, 2.9f, -0.5f, -1.5f, -2.75f})
-        EXPECT_NEAR(lanczos3(x), exact(x), 1e-6) << x;
+        EXPECT_NEAR(lanczos3(x), lanczos3_exact(x), 1e-6) << x;
     for (float x : {1.0f, 2.0f, -1.0f, -2.0f}) EXPECT_NEAR(lanczos3(x), 0.0f, 1e-6) << x;
     for (float x : {3.0f, 3.5f, 4.0f, -3.0f, -10.0f}) EXPECT_EQ(lanczos3(x), 0.0f) << x;
     EXPECT_LT(lanczos3(1.5f), 0.0f);  // the negative lobe that sharpens
@@ -56,8 +70,8 @@ TEST(Lanczos3, KernelValues) {
 
 // One row through a separable filter as the resampler defines it: pixel
 // centres at n + 0.5, edge pixels repeated, weights normalised per output.
-std::vector<double> reference_row(const std::vector<uint8_t>& row, int newWidth,
-                                  double (*kernel)(double), double radius) {
+std::vector<double> reference_row(const std::vector<uint8_t>& row, int newWidth, Kernel kernel,
+                                  double radius) {
     const int width = static_cast<int>(row.size());
     const double scale = static_cast<double>(newWidth) / width;
     std::vector<double> out(static_cast<size_t>(newWidth));
@@ -78,46 +92,102 @@ std::vector<double> reference_row(const std::vector<uint8_t>& row, int newWidth,
     return out;
 }
 
-double lanczos3_exact(double x) {
-    const double pi = 3.14159265358979323846;
-    if (std::fabs(x) >= 3) return 0;
-    if (x == 0) return 1;
-    return std::sin(pi * x) / (pi * x) * std::sin(pi * x / 3) / (pi * x / 3);
-}
-
-double catmull_rom(double x) {
-    x = std::fabs(x);
-    if (x < 1) return 1 - x * x * (2.5 - 1.5 * x);
-    if (x < 2) return 2 - x * (4 + x * (0.5 * x - 2.5));
-    return 0;
-}
-
-// Every row the same random pattern, so each output row is the 1-D filter of it.
-void expect_rows_match(int width, int newWidth, int height, int newHeight,
-                       double (*kernel)(double), double radius) {
+// A random pattern along one axis, constant along the other: every line along
+// that axis of the output is then the 1-D filter of the pattern, whatever the
+// other axis's filter does to a constant.
+void expect_axis_filtered(bool alongX, int width, int height, int newWidth, int newHeight,
+                          Kernel kernel, double radius) {
+    const int size = alongX ? width : height, newSize = alongX ? newWidth : newHeight;
     std::mt19937 random(7);
-    std::vector<uint8_t> row(static_cast<size_t>(width));
-    for (auto& value : row) value = static_cast<uint8_t>(random() & 0xFF);
-    std::vector<uint8_t> input;
-    for (int y = 0; y < height; ++y) input.insert(input.end(), row.begin(), row.end());
+    std::vector<uint8_t> pattern(static_cast<size_t>(size));
+    for (auto& value : pattern) value = static_cast<uint8_t>(random() & 0xFF);
+    std::vector<uint8_t> input(static_cast<size_t>(width * height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            input[static_cast<size_t>(y * width + x)] = pattern[static_cast<size_t>(alongX ? x : y)];
     std::vector<uint8_t> output(static_cast<size_t>(newWidth * newHeight));
     ASSERT_TRUE(resample_pixels(input.data(), width, height, 1, output.data(), newWidth, newHeight));
-    std::vector<double> expected = reference_row(row, newWidth, kernel, radius);
+    std::vector<double> expected = reference_row(pattern, newSize, kernel, radius);
     for (int y = 0; y < newHeight; ++y)
         for (int x = 0; x < newWidth; ++x) {
-            double want = std::min(255.0, std::max(0.0, expected[static_cast<size_t>(x)]));
+            double want = std::clamp(expected[static_cast<size_t>(alongX ? x : y)], 0.0, 255.0);
             ASSERT_NEAR(output[static_cast<size_t>(y * newWidth + x)], want, 1.0)
-                << "pixel " << x << "," << y;
+                << (alongX ? "along x" : "along y") << ", pixel " << x << "," << y;
         }
 }
 
-TEST(ResamplePixels, ShrinkingFiltersWithLanczos3) {
-    expect_rows_match(300, 117, 8, 4, lanczos3_exact, 3);
-    expect_rows_match(64, 64, 4, 4, lanczos3_exact, 3);  // scale 1: the same filter
+TEST(ResamplePixels, FilterIsChosenPerAxis) {
+    struct Case {
+        int width, height, newWidth, newHeight;
+        Kernel horizontal, vertical;
+        double horizontalRadius, verticalRadius;
+    } cases[] = {
+        {300, 200, 117, 60, lanczos3_exact, lanczos3_exact, 3, 3},  // shrinking both ways
+        {64, 48, 64, 48, lanczos3_exact, lanczos3_exact, 3, 3},     // scale 1
+        {40, 200, 97, 60, catmull_rom, lanczos3_exact, 2, 3},       // wider, lower
+        {300, 20, 117, 53, lanczos3_exact, catmull_rom, 3, 2},      // narrower, taller
+        {30, 20, 71, 53, catmull_rom, catmull_rom, 2, 2},           // enlarging both ways
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " -> " +
+                     std::to_string(c.newWidth) + "x" + std::to_string(c.newHeight));
+        expect_axis_filtered(true, c.width, c.height, c.newWidth, c.newHeight, c.horizontal,
+                             c.horizontalRadius);
+        expect_axis_filtered(false, c.width, c.height, c.newWidth, c.newHeight, c.vertical,
+                             c.verticalRadius);
+    }
 }
 
-TEST(ResamplePixels, EnlargingFiltersWithCatmullRom) {
-    expect_rows_match(40, 97, 4, 4, catmull_rom, 2);
+// Shrinking must not invent structure: a flat picture stays exactly flat, and
+// a smooth ramp stays a ramp (no ripple from the kernel's negative lobes).
+TEST(ResamplePixels, ShrinkingKeepsFlatAndRampShapes) {
+    struct Case {
+        int width, height, newWidth, newHeight;
+    } cases[] = {{800, 600, 520, 390}, {2600, 300, 338, 39}, {300, 1200, 97, 333}};
+    const uint8_t flat[3] = {77, 150, 200};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const size_t in = static_cast<size_t>(c.width * c.height) * 3;
+        const size_t out = static_cast<size_t>(c.newWidth * c.newHeight) * 3;
+        std::vector<uint8_t> input(in), output(out);
+
+        for (size_t i = 0; i < in; ++i) input[i] = flat[i % 3];
+        ASSERT_TRUE(resample_pixels(input.data(), c.width, c.height, 3, output.data(), c.newWidth,
+                                    c.newHeight));
+        for (size_t i = 0; i < out; ++i) ASSERT_EQ(output[i], flat[i % 3]) << i;
+
+        // Red rises left to right, green top to bottom, blue stays.
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                uint8_t* px = &input[static_cast<size_t>(y * c.width + x) * 3];
+                px[0] = static_cast<uint8_t>(x * 255 / (c.width - 1));
+                px[1] = static_cast<uint8_t>(y * 255 / (c.height - 1));
+                px[2] = 90;
+            }
+        ASSERT_TRUE(resample_pixels(input.data(), c.width, c.height, 3, output.data(), c.newWidth,
+                                    c.newHeight));
+        auto at = [&](int x, int y, int channel) {
+            return output[static_cast<size_t>(y * c.newWidth + x) * 3 + static_cast<size_t>(channel)];
+        };
+        for (int y = 0; y < c.newHeight; ++y)
+            for (int x = 0; x < c.newWidth; ++x) {
+                ASSERT_EQ(at(x, y, 2), 90) << x << "," << y;
+                // The same in every row (column), but for rounding at a half.
+                ASSERT_NEAR(at(x, y, 0), at(x, 0, 0), 1) << x << "," << y;
+                ASSERT_NEAR(at(x, y, 1), at(0, y, 1), 1) << x << "," << y;
+                if (x > 0) {
+                    ASSERT_GE(at(x, y, 0), at(x - 1, y, 0)) << x << "," << y;
+                }
+                if (y > 0) {
+                    ASSERT_GE(at(x, y, 1), at(x, y - 1, 1)) << x << "," << y;
+                }
+            }
+        // ... and keeps its range, but for the averaging at its ends.
+        EXPECT_LE(at(0, 0, 0), 8);
+        EXPECT_GE(at(c.newWidth - 1, 0, 0), 247);
+        EXPECT_LE(at(0, 0, 1), 8);
+        EXPECT_GE(at(0, c.newHeight - 1, 1), 247);
+    }
 }
 
 TEST(ResamplePixels, ScaleOneKeepsThePixels) {
@@ -156,51 +226,43 @@ protected:
     TestRoot root;
 };
 
-TEST_F(ResizePicture, ShrinksToTheBudgetWithoutExif) {
-    std::string source = picture("big.jpg", 640, 480);
-    ASSERT_EQ(resize_picture(source.c_str(), card("small.jpg").c_str(), 202800), 0);
-    Picture out = decode_file(card("small.jpg"));
-    EXPECT_EQ(out.width, 520);
-    EXPECT_EQ(out.height, 390);
-    EXPECT_EQ(out.channels, 3);
-    EXPECT_EQ(load_exif(card("small.jpg")), nullptr);
+TEST_F(ResizePicture, WritesTheBudgetSizeWithoutExif) {
+    struct Case {
+        int width, height, newWidth, newHeight;
+    } cases[] = {
+        {640, 480, 520, 390},  // landscape, shrunk
+        {480, 640, 390, 520},  // portrait: the transposed size
+        {520, 390, 520, 390},  // exactly at the budget: re-encoded at its own size
+        {200, 100, 200, 100},  // below the budget: never enlarged
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        std::string source = picture("in.jpg", c.width, c.height);
+        ASSERT_NE(load_exif(source), nullptr);
+        ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
+        Picture out = decode_file(card("out.jpg"));
+        EXPECT_EQ(out.width, c.newWidth);
+        EXPECT_EQ(out.height, c.newHeight);
+        EXPECT_EQ(out.channels, 3);
+        EXPECT_EQ(load_exif(card("out.jpg")), nullptr);
+    }
     EXPECT_EQ(log(), "");
 }
 
-TEST_F(ResizePicture, PortraitAndAtBudgetSizes) {
-    struct Case {
-        int width, height, newWidth, newHeight;
-    } cases[] = {{480, 640, 390, 520}, {520, 390, 520, 390}, {200, 100, 200, 100}};
-    for (const Case& c : cases) {
-        std::string source = picture("in.jpg", c.width, c.height);
-        ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
-        Picture out = decode_file(card("out.jpg"));
-        EXPECT_EQ(out.width, c.newWidth) << c.width << "x" << c.height;
-        EXPECT_EQ(out.height, c.newHeight) << c.width << "x" << c.height;
-    }
-}
-
+// The real input: a camera's 12 MP picture through both budgets. The size rule
+// itself is proved above on small pictures; under the sanitizers this case
+// would take many seconds and prove nothing more, so it runs in the host build.
 TEST_F(ResizePicture, CameraPictureToTransmitAndHdSizes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a 12 MP picture is left to the host build";
+#endif
     std::string source = picture("cam.jpg", 4000, 3000);
     ASSERT_EQ(resize_picture(source.c_str(), card("t.jpg").c_str(), 202800), 0);
     ASSERT_EQ(resize_picture(source.c_str(), card("hd.jpg").c_str(), 2073600), 0);
     Picture transmit = decode_file(card("t.jpg"));
     Picture hd = decode_file(card("hd.jpg"));
-    EXPECT_EQ(transmit.width * 1000 + transmit.height, 520 * 1000 + 390);
-    EXPECT_EQ(hd.width * 10000 + hd.height, 1663 * 10000 + 1247);
-}
-
-TEST_F(ResizePicture, KeepsTheColourOfAFlatPicture) {
-    const uint8_t colour[3] = {77, 150, 200};
-    std::vector<uint8_t> flat(800 * 600 * 3);
-    for (size_t i = 0; i < flat.size(); ++i) flat[i] = colour[i % 3];
-    ASSERT_EQ(picture_write_jpeg(card("flat.jpg").c_str(), flat.data(), 800, 600, 3, 100), 0);
-    ASSERT_EQ(resize_picture(card("flat.jpg").c_str(), card("out.jpg").c_str(), 202800), 0);
-    Picture out = decode_file(card("out.jpg"));
-    ASSERT_EQ(out.channels, 3);
-    EXPECT_EQ(out.width, 520);
-    for (size_t i = 0; i < static_cast<size_t>(out.width * out.height * 3); i += 97)
-        ASSERT_NEAR(out.pixels[i], colour[i % 3], 2) << i;
+    EXPECT_EQ(std::make_pair(transmit.width, transmit.height), std::make_pair(520, 390));
+    EXPECT_EQ(std::make_pair(hd.width, hd.height), std::make_pair(1663, 1247));
 }
 
 TEST_F(ResizePicture, ReplacesAnExistingDestination) {
@@ -224,8 +286,8 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
     } cases[] = {
         {card("missing.jpg"), card("o.jpg"), 202800, -1, "Image resize error: can't fopen"},
         {card("text.jpg"), card("o.jpg"), 202800, -1, "Image resize error: unknown image type"},
-        {card("empty.jpg"), card("o.jpg"), 202800, -1, "Image resize error: "},
-        {card("cut.jpg"), card("o.jpg"), 202800, -1, "Image resize error: "},
+        {card("empty.jpg"), card("o.jpg"), 202800, -1, "Image resize error: unknown image type"},
+        {card("cut.jpg"), card("o.jpg"), 202800, -1, "Image resize error: no SOF"},
         {good, card("no/such/dir/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
         {good, card("good.jpg/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
         {good, card("o.jpg"), 0, -2, "Image resize error: write jpg failed"},
@@ -235,7 +297,7 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
         EXPECT_EQ(resize_picture(c.source.c_str(), c.destination.c_str(), c.budget), c.result)
             << c.source;
         std::string logged = log();
-        EXPECT_NE(logged.find(";process;2;" + c.logged), std::string::npos)
+        EXPECT_NE(logged.find(";process;2;" + c.logged + "\r\n"), std::string::npos)
             << c.source << ": " << logged;
         EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << logged;
     }
