@@ -209,6 +209,7 @@ TEST_F(ExifDates, SourcesWithoutADateWriteNothing) {
         EXPECT_EQ(read_bytes(card("copy.jpg")), copy) << c.date;
         exif_correct_date(card("cam.jpg").c_str(), card("copy.jpg").c_str(), 60);
         EXPECT_EQ(read_bytes(card("copy.jpg")), copy) << c.date;
+        EXPECT_EQ(load_exif(card("copy.jpg")), nullptr) << c.date;
         EXPECT_EQ(read_bytes(card("cam.jpg")), source) << c.date;
     }
     camera("2024:05:01 10:30:00");
