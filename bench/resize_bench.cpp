@@ -1,13 +1,15 @@
 // Speed and memory of turning a camera's 12 MP picture into the transmit copy
-// (202,800 pixels) and the HD copy (2,073,600 pixels), beside vipsthumbnail and
-// ImageMagick doing the same job on the same input, plus the EXIF date steps.
-// Every measured run is a fresh process; the table shows the median of the runs.
+// (202,800 pixels) and the HD copy (2,073,600 pixels), measured against the
+// floor that the decoder alone sets, beside vipsthumbnail and ImageMagick doing
+// the same jobs on the same file, plus the EXIF date steps. Every measured run
+// is a fresh process; the tables show the median of the runs.
 //
 //   resize_bench [--runs N] [--keep DIR]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,11 +18,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "device_root.h"
 #include "image_helper.h"
+#include "image_memory.h"
 #include "jpeg_codec.h"
 #include "pictures.h"
 #include "resample.h"
@@ -32,49 +38,64 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Input {
-    int width, height;
-};
-constexpr Input kInputs[] = {{4000, 3000}, {4608, 2592}};
-constexpr int kQuality = 92;
+constexpr int kWidth = 4000;
+constexpr int kHeight = 3000;
+// stb's writer subsamples the chroma 4:2:0 at quality 90 and below, as cameras do.
+constexpr int kQuality = 90;
 constexpr const char* kDate = "2024:05:01 10:30:00";
+constexpr int kOutputQuality = 100;
+
+// What resize_picture may add to the decoder's own figures.
+constexpr double kWallGoal = 0.25;
+constexpr double kMemoryGoalMiB = 8.0;
 
 struct Job {
     const char* name;
     int32_t budget;
 };
-constexpr Job kJobs[] = {{"transmit copy", 202800}, {"HD copy", 2073600}};
+constexpr Job kJobs[] = {{"transmit copy 202800", 202800}, {"HD copy 2073600", 2073600}};
+
+constexpr double kMiB = 1024.0 * 1024.0;
 
 struct Sample {
     double wallMs = 0, cpuMs = 0, rssMiB = 0;
-    bool ok = false;
 };
 
-double ms(const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; }
+std::string mib(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", bytes / kMiB);
+    return text;
+}
 
-// Runs argv[0] (looked up in PATH) as a fresh process, quiet, and measures it.
-Sample run(const std::vector<std::string>& args) {
+double ms(const timeval& t) {
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+}
+
+// Runs argv[0] (looked up in PATH) as a fresh process and measures it. Its
+// standard output goes to `output` (nothing when empty), its errors nowhere.
+std::optional<Sample> run(const std::vector<std::string>& args, const std::string& output = "") {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.empty() ? "/dev/null" : output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Sample sample;
     auto start = std::chrono::steady_clock::now();
     pid_t child = -1;
     int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return sample;
+    if (spawned != 0) return std::nullopt;
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    Sample sample;
     sample.wallMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     sample.cpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
     sample.rssMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    sample.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return sample;
 }
 
@@ -89,14 +110,14 @@ std::optional<Sample> measure(const std::vector<std::string>& args, int runs,
                               const std::vector<std::string>& prepare = {}) {
     std::vector<double> wall, cpu, rss;
     for (int i = 0; i < runs; ++i) {
-        if (!prepare.empty() && !run(prepare).ok) return std::nullopt;
-        Sample s = run(args);
-        if (!s.ok) return std::nullopt;
-        wall.push_back(s.wallMs);
-        cpu.push_back(s.cpuMs);
-        rss.push_back(s.rssMiB);
+        if (!prepare.empty() && !run(prepare)) return std::nullopt;
+        auto s = run(args);
+        if (!s) return std::nullopt;
+        wall.push_back(s->wallMs);
+        cpu.push_back(s->cpuMs);
+        rss.push_back(s->rssMiB);
     }
-    return Sample{median(wall), median(cpu), median(rss), true};
+    return Sample{median(wall), median(cpu), median(rss)};
 }
 
 bool on_path(const std::string& program) {
@@ -136,24 +157,102 @@ std::string output_size(const std::string& path) {
     return std::to_string(picture.width) + "x" + std::to_string(picture.height);
 }
 
-void print_row(const char* job, const char* tool, const std::string& size,
-               const std::optional<Sample>& s, const std::optional<Sample>& ours,
-               const char* missing = "failed") {
+void print_sample(const char* job, const char* tool, const std::string& size,
+                  const std::optional<Sample>& s, const char* missing = "failed") {
     if (!s) {
-        std::printf("%-24s %-15s %s\n", job, tool, missing);
+        std::printf("%-22s %-15s %s\n", job, tool, missing);
         return;
     }
-    std::printf("%-24s %-15s %-10s %9.0f %9.0f %9.1f", job, tool, size.c_str(), s->wallMs,
+    std::printf("%-22s %-15s %-10s %8.0f %8.0f %8.1f", job, tool, size.c_str(), s->wallMs,
                 s->cpuMs, s->rssMiB);
+}
+
+void print_row(const char* job, const char* tool, const std::string& size,
+               const std::optional<Sample>& s, const char* missing = "failed") {
+    print_sample(job, tool, size, s, missing);
+    if (s) std::printf("\n");
+}
+
+// A peer's row with its figures over resize_picture's.
+void print_peer(const char* job, const char* tool, const std::string& size,
+                const std::optional<Sample>& s, const std::optional<Sample>& ours,
+                const char* missing) {
+    print_sample(job, tool, size, s, missing);
+    if (!s) return;
     if (ours)
         std::printf("   %6.2f %6.2f %6.2f", s->wallMs / ours->wallMs, s->cpuMs / ours->cpuMs,
                     s->rssMiB / ours->rssMiB);
     std::printf("\n");
 }
 
-// Worker modes: one job in this fresh process.
+void print_over_floor(const char* job, const std::optional<Sample>& resize,
+                      const std::optional<Sample>& floor) {
+    if (!resize || !floor) {
+        std::printf("%-22s not measured\n", job);
+        return;
+    }
+    double wall = resize->wallMs - floor->wallMs, cpu = resize->cpuMs - floor->cpuMs;
+    double rss = resize->rssMiB - floor->rssMiB;
+    bool wallMet = wall <= kWallGoal * floor->wallMs, memoryMet = rss <= kMemoryGoalMiB;
+    std::printf("%-22s %+7.0f (%+4.0f%%) %+7.0f (%+4.0f%%) %+8.1f MiB   %s\n", job, wall,
+                100 * wall / floor->wallMs, cpu, 100 * cpu / floor->cpuMs, rss,
+                wallMet && memoryMet ? "met"
+                : wallMet            ? "missed (memory)"
+                : memoryMet          ? "missed (wall time)"
+                                     : "missed (wall time, memory)");
+}
+
+// ---- Workers: one job each, in a fresh process ----
+
+double cpu_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// Prints "name value" lines: the CPU time and the picture pipeline's heap of
+// each step that resize_picture takes, done here one by one with the same calls.
+int phases(const char* source, const char* destination, int32_t budget) {
+    double t0 = cpu_ms();
+    Picture picture;
+    const char* reason = nullptr;
+    if (picture_decode_file(source, picture, reason) != 0) return 1;
+    double t1 = cpu_ms();
+    const size_t decoderPeak = image_memory_peak();
+    const size_t decoded = image_memory_in_use();
+
+    int width = 0, height = 0;
+    resample_target_size(picture.width, picture.height, budget, width, height);
+    ImageBytes output = image_bytes(static_cast<size_t>(width) * static_cast<size_t>(height) *
+                                    static_cast<size_t>(picture.channels));
+    const size_t outputBytes = image_memory_in_use() - decoded;
+    image_memory_reset_peak();
+    if (!output || !resample_pixels(picture.pixels.get(), picture.width, picture.height,
+                                    picture.channels, output.get(), width, height))
+        return 1;
+    double t2 = cpu_ms();
+    const size_t resampleHeld = image_memory_peak();
+    const size_t resamplerWork = resampleHeld - decoded - outputBytes;
+
+    picture.pixels.reset();
+    image_memory_reset_peak();
+    if (picture_write_jpeg(destination, output.get(), width, height, picture.channels,
+                           kOutputQuality) != 0)
+        return 1;
+    double t3 = cpu_ms();
+    const size_t encoderHeap = image_memory_peak() - image_memory_in_use();
+
+    std::printf("decode_ms %.1f\nresample_ms %.1f\nencode_ms %.1f\n", t1 - t0, t2 - t1, t3 - t2);
+    std::printf("decoder_peak %zu\ndecoded %zu\nresampler_work %zu\noutput %zu\nencoder %zu\n"
+                "resample_held %zu\n",
+                decoderPeak, decoded, resamplerWork, outputBytes, encoderHeap, resampleHeld);
+    return 0;
+}
+
 int worker(int argc, char** argv) {
+    device_root_init();  // the bench's folder: a failure's log entry stays there
     std::string task = argv[2];
+    if (task == "idle" && argc == 3) return 0;
     if (task == "make" && argc == 6) {
         SimPicture p;
         p.width = std::atoi(argv[4]);
@@ -162,8 +261,17 @@ int worker(int argc, char** argv) {
         p.dateTimeOriginal = kDate;
         return sim_write_picture(argv[3], p) == 0 ? 0 : 1;
     }
+    if (task == "decode" && argc == 4) {
+        Picture picture;
+        const char* reason = nullptr;
+        return picture_decode_file(argv[3], picture, reason) == 0 ? 0 : 1;
+    }
     if (task == "resize" && argc == 6)
-        return resize_picture(argv[3], argv[4], static_cast<int32_t>(std::atol(argv[5]))) == 0 ? 0 : 1;
+        return resize_picture(argv[3], argv[4], static_cast<int32_t>(std::atol(argv[5]))) == 0
+                   ? 0
+                   : 1;
+    if (task == "phases" && argc == 6)
+        return phases(argv[3], argv[4], static_cast<int32_t>(std::atol(argv[5])));
     if (task == "copy-date" && argc == 5) {
         exif_copy_date(argv[3], argv[4]);
         return 0;
@@ -178,6 +286,25 @@ int worker(int argc, char** argv) {
         return error ? 1 : 0;
     }
     return 2;
+}
+
+// Medians of the "name value" lines of `runs` phase runs.
+std::map<std::string, double> measure_phases(const std::string& self, const std::string& source,
+                                             const std::string& destination, int32_t budget,
+                                             const std::string& scratch, int runs) {
+    std::map<std::string, std::vector<double>> all;
+    for (int i = 0; i < runs; ++i) {
+        if (!run({self, "--worker", "phases", source, destination, std::to_string(budget)},
+                 scratch))
+            return {};
+        std::ifstream in(scratch);
+        std::string name;
+        double value = 0;
+        while (in >> name >> value) all[name].push_back(value);
+    }
+    std::map<std::string, double> medians;
+    for (auto& [name, values] : all) medians[name] = median(values);
+    return medians;
 }
 
 }  // namespace
@@ -198,71 +325,114 @@ int main(int argc, char** argv) {
         dir = pattern;
     }
     fs::create_directories(dir);
+    setenv("QZ_ROOT", dir.c_str(), 1);
     const bool vips = on_path("vipsthumbnail");
     const std::string magick = find_imagemagick();
 
-    std::printf("resize_bench: %d run(s) per row, each a fresh process; medians of wall time, CPU\n"
-                "time (user + system) and peak resident memory; ratios are the tool's figure over\n"
-                "qz_image's. Output JPEG quality 100 for every tool.\n",
-                runs);
-    std::printf("peers: vipsthumbnail %s, ImageMagick %s\n", vips ? "found" : "not installed",
+    const std::string source =
+        dir + "/camera_" + std::to_string(kWidth) + "x" + std::to_string(kHeight) + ".jpg";
+    if (!run({self, "--worker", "make", source, std::to_string(kWidth), std::to_string(kHeight)})) {
+        std::printf("could not write the test picture %s\n", source.c_str());
+        return 1;
+    }
+    std::printf("resize_bench: camera-like %d x %d JPEG, quality %d, 4:2:0, %.1f MB, with EXIF.\n"
+                "%d run(s) per row, each a fresh process; medians of wall time, CPU time (user +\n"
+                "system) and peak resident memory (RSS). Output JPEG quality %d for every tool.\n",
+                kWidth, kHeight, kQuality, static_cast<double>(fs::file_size(source)) / 1e6, runs,
+                kOutputQuality);
+    std::printf("peers: vipsthumbnail %s, ImageMagick %s\n",
+                vips ? "found" : "not installed",
                 magick.empty() ? "not installed" : ("found (" + magick + ")").c_str());
 
-    for (const Input& input : kInputs) {
-        const std::string source = dir + "/camera_" + std::to_string(input.width) + "x" +
-                                   std::to_string(input.height) + ".jpg";
-        if (!run({self, "--worker", "make", source, std::to_string(input.width),
-                  std::to_string(input.height)})
-                 .ok) {
-            std::printf("could not write the test picture %s\n", source.c_str());
-            return 1;
-        }
-        std::printf("\ninput: %dx%d camera-like JPEG, quality %d, %.1f MB, with EXIF\n",
-                    input.width, input.height, kQuality,
-                    static_cast<double>(fs::file_size(source)) / 1e6);
-        std::printf("%-24s %-15s %-10s %9s %9s %9s   %6s %6s %6s\n", "job", "tool", "output",
-                    "wall ms", "CPU ms", "RSS MiB", "wall", "CPU", "RSS");
-        for (const Job& job : kJobs) {
-            int w = 0, h = 0;
-            resample_target_size(input.width, input.height, job.budget, w, h);
-            const std::string box = std::to_string(w) + "x" + std::to_string(h);
-            const std::string label = std::string(job.name) + " " + std::to_string(job.budget);
-
-            const std::string ours = dir + "/qz_" + box + ".jpg";
-            auto mine = measure({self, "--worker", "resize", source, ours,
-                                 std::to_string(job.budget)},
-                                runs);
-            print_row(label.c_str(), "qz_image", output_size(ours), mine, mine);
-
-            const std::string viaVips = dir + "/vips_" + box + ".jpg";
-            std::optional<Sample> v;
-            if (vips)
-                v = measure({"vipsthumbnail", source, "--size", box, "-o", viaVips + "[Q=100]"},
-                            runs);
-            print_row("", "vipsthumbnail", output_size(viaVips), v, mine,
-                      vips ? "failed" : "not installed");
-
-            const std::string viaMagick = dir + "/magick_" + box + ".jpg";
-            std::optional<Sample> m;
-            if (!magick.empty())
-                m = measure({magick, source, "-filter", "Lanczos", "-resize",
-                             std::to_string(job.budget) + "@", "-quality", "100", viaMagick},
-                            runs);
-            print_row("", "ImageMagick", output_size(viaMagick), m, mine,
-                      magick.empty() ? "not installed" : "failed");
-        }
-
-        // The EXIF steps on the transmit copy (no peer does these).
-        const std::string copy = dir + "/qz_transmit.jpg";
-        const std::string scratch = dir + "/camera_scratch.jpg";
-        if (!run({self, "--worker", "resize", source, copy, "202800"}).ok) return 1;
-        auto dated = measure({self, "--worker", "copy-date", source, copy}, runs);
-        print_row("exif_copy_date", "qz_image", output_size(copy), dated, std::nullopt);
-        // Correcting rewrites the camera's file, so each run starts from a fresh copy of it.
-        auto corrected = measure({self, "--worker", "correct-date", scratch, copy}, runs,
-                                 {self, "--worker", "copy", source, scratch});
-        print_row("exif_correct_date", "qz_image", output_size(copy), corrected, std::nullopt);
+    std::printf("\n%-22s %-15s %-10s %8s %8s %8s\n", "job", "tool", "output", "wall ms", "CPU ms",
+                "RSS MiB");
+    auto idle = measure({self, "--worker", "idle"}, runs);
+    print_row("process alone", "qz_image", "-", idle);
+    auto floor = measure({self, "--worker", "decode", source}, runs);
+    print_row("decode alone", "qz_image", std::to_string(kWidth) + "x" + std::to_string(kHeight),
+              floor);
+    std::vector<std::optional<Sample>> ours;
+    std::vector<std::string> boxes;
+    for (const Job& job : kJobs) {
+        int w = 0, h = 0;
+        resample_target_size(kWidth, kHeight, job.budget, w, h);
+        boxes.push_back(std::to_string(w) + "x" + std::to_string(h));
+        const std::string out = dir + "/qz_" + boxes.back() + ".jpg";
+        ours.push_back(measure({self, "--worker", "resize", source, out, std::to_string(job.budget)},
+                               runs));
+        print_row(job.name, "resize_picture", output_size(out), ours.back());
     }
+
+    std::printf("\nresize_picture over the decode alone (goal: at most %+.0f%% wall time and "
+                "%+.0f MiB peak memory)\n",
+                100 * kWallGoal, kMemoryGoalMiB);
+    std::printf("%-22s %-16s %-16s %-12s   %s\n", "job", "wall ms", "CPU ms", "peak RSS", "goal");
+    for (size_t i = 0; i < std::size(kJobs); ++i) print_over_floor(kJobs[i].name, ours[i], floor);
+
+    std::printf("\npeers on the same file (ratios: the peer's figure over resize_picture's)\n");
+    std::printf("%-22s %-15s %-10s %8s %8s %8s   %6s %6s %6s\n", "job", "tool", "output",
+                "wall ms", "CPU ms", "RSS MiB", "wall", "CPU", "RSS");
+    for (size_t i = 0; i < std::size(kJobs); ++i) {
+        const std::string& box = boxes[i];
+        const std::string viaVips = dir + "/vips_" + box + ".jpg";
+        std::optional<Sample> v;
+        if (vips)
+            v = measure({"vipsthumbnail", source, "--size", box + "!", "-o",
+                         viaVips + "[Q=" + std::to_string(kOutputQuality) + "]"},
+                        runs);
+        print_peer(kJobs[i].name, "vipsthumbnail", output_size(viaVips), v, ours[i],
+                   vips ? "failed" : "not installed");
+
+        const std::string viaMagick = dir + "/magick_" + box + ".jpg";
+        std::optional<Sample> m;
+        if (!magick.empty())
+            m = measure({magick, source, "-filter", "Lanczos", "-resize", box + "!", "-quality",
+                         std::to_string(kOutputQuality), viaMagick},
+                        runs);
+        print_peer("", "ImageMagick", output_size(viaMagick), m, ours[i],
+                   magick.empty() ? "not installed" : "failed");
+    }
+
+    std::printf("\nwhere it goes inside resize_picture (CPU ms per step; heap of the picture\n"
+                "pipeline in MiB: the decoder's peak, then what is held during each later step)\n");
+    std::printf("%-22s %7s %8s %7s | %8s %8s %8s %8s %8s %8s\n", "job", "decode", "resample",
+                "encode", "decoder", "decoded", "resample", "output", "encoder", "held in");
+    std::printf("%-22s %7s %8s %7s | %8s %8s %8s %8s %8s %8s\n", "", "", "", "", "peak",
+                "picture", "work", "buffer", "heap", "resample");
+    const std::string scratch = dir + "/phases.txt";
+    std::vector<std::string> notes;
+    for (size_t i = 0; i < std::size(kJobs); ++i) {
+        auto p = measure_phases(self, source, dir + "/phases_" + boxes[i] + ".jpg",
+                                kJobs[i].budget, scratch, runs);
+        if (p.empty()) {
+            std::printf("%-22s failed\n", kJobs[i].name);
+            continue;
+        }
+        std::printf("%-22s %7.0f %8.0f %7.0f | %8.1f %8.1f %8.2f %8.2f %8.2f %8.1f\n",
+                    kJobs[i].name, p["decode_ms"], p["resample_ms"], p["encode_ms"],
+                    p["decoder_peak"] / kMiB, p["decoded"] / kMiB, p["resampler_work"] / kMiB,
+                    p["output"] / kMiB, p["encoder"] / kMiB, p["resample_held"] / kMiB);
+        notes.push_back(std::string(kJobs[i].name) + ": after decoding, at most " +
+                        mib(p["resample_held"]) + " MiB are held (while resampling), " +
+                        mib(p["decoder_peak"] - p["resample_held"]) +
+                        " MiB below the decoder's own peak");
+    }
+    std::printf("The decoder's peak is the decoded picture plus its per-component planes, freed\n"
+                "before it returns; peak RSS is that plus the process itself.\n");
+    for (const std::string& note : notes) std::printf("%s.\n", note.c_str());
+
+    // The EXIF steps on the transmit copy (no peer does these).
+    std::printf("\n%-22s %-15s %-10s %8s %8s %8s\n", "job", "tool", "output", "wall ms", "CPU ms",
+                "RSS MiB");
+    const std::string copy = dir + "/qz_transmit.jpg";
+    const std::string camera = dir + "/camera_scratch.jpg";
+    if (!run({self, "--worker", "resize", source, copy, "202800"})) return 1;
+    auto dated = measure({self, "--worker", "copy-date", source, copy}, runs);
+    print_row("exif_copy_date", "image_helper", output_size(copy), dated);
+    // Correcting rewrites the camera's file, so each run starts from a fresh copy of it.
+    auto corrected = measure({self, "--worker", "correct-date", camera, copy}, runs,
+                             {self, "--worker", "copy", source, camera});
+    print_row("exif_correct_date", "image_helper", output_size(copy), corrected);
     if (keep.empty()) fs::remove_all(dir);
     return 0;
 }
