@@ -1,4 +1,5 @@
 // qz_daemon: the application of the camera add-on's LTE module.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,8 +17,14 @@
 
 namespace {
 
+// Picture buffers of several MiB come straight from the kernel and go back to
+// it when freed; glibc would otherwise raise its threshold after the first one
+// and keep later ones in a heap that never shrinks on a module short of memory.
+void keep_large_buffers_returnable() { mallopt(M_MMAP_THRESHOLD, 256 * 1024); }
+
 void start_up() {
     daemon(1, 1);
+    keep_large_buffers_returnable();
     // Diagnostics go to the inherited stdout; unbuffered so nothing is lost at a power cut.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     device_root_init();
