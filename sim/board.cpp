@@ -1,6 +1,7 @@
 #include "board.h"
 
 #include "camera_card.h"
+#include "sim_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,16 +27,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void write_file(const std::string& path, const std::string& content, mode_t mode = 0644) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-    chmod(path.c_str(), mode);
-}
-
 // A stand-in that records "<name> <arguments>" and does nothing else.
-std::string recorder_script(const std::string& root, const std::string& name, int status = 0) {
-    return "#!/bin/sh\necho \"" + name + " $*\" >> \"" + root + "/sim/commands.log\"\nexit " +
-           std::to_string(status) + "\n";
+std::string recorder_script(const std::string& root, const std::string& name) {
+    return "#!/bin/sh\n" + sim_record_line(root, name) + "exit 0\n";
 }
 
 // Opens a pseudo-terminal in raw mode; returns the master, sets slave and its name.
@@ -172,8 +166,8 @@ void SimBoard::lay_out_root() {
                             "/tmp", "/sim", "/media"})
         fs::create_directories(root_ + dir);
     if (options_.withSdCard) fs::create_directories(root_ + "/media/sdcard");
-    write_file(root_ + "/sys/power/wake_lock", "");
-    write_file(root_ + "/sim/commands.log", "");
+    sim_write_file(root_ + "/sys/power/wake_lock", "");
+    sim_write_file(root_ + "/sim/commands.log", "");
     install_stand_ins();
     modemBoard_.lay_out(root_);
 }
@@ -181,8 +175,8 @@ void SimBoard::lay_out_root() {
 void SimBoard::install_stand_ins() {
     for (const char* name :
          {"halt", "reboot", "sys_reboot", "swapon", "swapoff", "mkswap", "ntpd"})
-        write_file(root_ + "/bin/" + name, recorder_script(root_, name), 0755);
-    write_file(root_ + "/usrdata/prune.sh", recorder_script(root_, "/usrdata/prune.sh"), 0755);
+        sim_write_file(root_ + "/bin/" + name, recorder_script(root_, name), 0755);
+    sim_write_file(root_ + "/usrdata/prune.sh", recorder_script(root_, "/usrdata/prune.sh"), 0755);
     camera_card_install_scripts(root_);
 }
 
@@ -345,10 +339,7 @@ std::vector<std::string> SimBoard::commands_run() const {
 }
 
 std::string SimBoard::read_file(const std::string& devicePath) const {
-    std::ifstream in(root_ + devicePath, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return sim_read_file(root_ + devicePath);
 }
 
 std::string SimBoard::transcript() const {

@@ -8,18 +8,11 @@
 #include <fstream>
 
 #include "pictures.h"
+#include "sim_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string exif_date(time_t when) {
-    tm fields{};
-    localtime_r(&when, &fields);
-    char text[32];
-    strftime(text, sizeof text, "%Y:%m:%d %H:%M:%S", &fields);
-    return text;
-}
 
 void set_mtime(const std::string& path, time_t when) {
     utimbuf times{when, when};
@@ -27,8 +20,7 @@ void set_mtime(const std::string& path, time_t when) {
 }
 
 void write_script(const std::string& path, const std::string& body) {
-    std::ofstream(path, std::ios::trunc) << "#!/bin/sh\n" << body;
-    chmod(path.c_str(), 0755);
+    sim_write_file(path, "#!/bin/sh\n" + body, 0755);
 }
 
 }  // namespace
@@ -48,7 +40,7 @@ void camera_card_fill(const std::string& root, const CameraCard& card) {
         p.width = card.width;
         p.height = card.height;
         p.exif = exif;
-        p.dateTimeOriginal = exif_date(taken);
+        p.dateTimeOriginal = sim_exif_date(taken);
         p.seed = static_cast<unsigned>(number + 1);
         std::string path = next_name("JPG");
         sim_write_picture(path.c_str(), p);
@@ -72,9 +64,8 @@ void camera_card_fill(const std::string& root, const CameraCard& card) {
 }
 
 void camera_card_install_scripts(const std::string& root) {
-    const std::string log = "\"" + root + "/sim/commands.log\"";
     write_script(root + "/usrdata/img_transfer.sh",
-                 "echo /usrdata/img_transfer.sh >> " + log + "\n"
+                 sim_record_line(root, "/usrdata/img_transfer.sh") +
                  "sim=\"" + root + "/sim\"\n"
                  "fails=$(cat \"$sim/transfer_failures\" 2>/dev/null || echo 0)\n"
                  "if [ \"$fails\" -gt 0 ]; then\n"
@@ -92,7 +83,7 @@ void camera_card_install_scripts(const std::string& root) {
                  "    echo \"$name\" >> \"$sim/camera_copied\"\n"
                  "done\n"
                  "exit 0\n");
-    write_script(root + "/usrdata/sdcable_mount.sh", "echo /usrdata/sdcable_mount.sh >> " + log + "\n");
+    write_script(root + "/usrdata/sdcable_mount.sh", sim_record_line(root, "/usrdata/sdcable_mount.sh"));
     std::error_code ignored;
     fs::create_symlink("/usr/bin/jpegoptim", root + "/usrdata/jpegoptim", ignored);
 }

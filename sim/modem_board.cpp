@@ -1,5 +1,7 @@
 #include "modem_board.h"
 
+#include "sim_files.h"
+
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -53,26 +55,9 @@ constexpr off_t kDevMemSize = 0x01000000 + 0x1000 * 256;
 constexpr const char* kStartScript = "/etc/init.d/start_mcm_ril_srv_le";
 constexpr const char* kAdcFolder = "/sys/devices/qpnp-vadc-8";
 
-void write_file(const std::string& path, const std::string& content, mode_t mode = 0644) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-    chmod(path.c_str(), mode);
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::string record_line(const std::string& root, const std::string& name) {
-    return "echo \"" + name + " $*\" >> \"" + root + "/sim/commands.log\"\n";
-}
-
 // Starts the RIL service: it runs from now on and raises every flag not withheld.
 std::string start_script(const std::string& root) {
-    std::string script = "#!/bin/sh\n" + record_line(root, kStartScript) + "touch \"" + root +
+    std::string script = "#!/bin/sh\n" + sim_record_line(root, kStartScript) + "touch \"" + root +
                          "/sim/ril_running\"\nfor flag in";
     for (const Flag& flag : kFlags) script += std::string(" ") + flag.file;
     return script + "; do\n  [ -e \"" + root + "/sim/withhold/$flag\" ] || touch \"" + root +
@@ -81,13 +66,13 @@ std::string start_script(const std::string& root) {
 
 // pidof knows only the RIL service, and only once it runs.
 std::string pidof_script(const std::string& root) {
-    return "#!/bin/sh\n" + record_line(root, "pidof") + "if [ -e \"" + root +
+    return "#!/bin/sh\n" + sim_record_line(root, "pidof") + "if [ -e \"" + root +
            "/sim/ril_running\" ]; then echo 731; exit 0; fi\nexit 1\n";
 }
 
 std::map<int, int> input_levels(const std::string& root) {
     std::map<int, int> levels;
-    std::istringstream in(read_file(root + "/sim/gpio_inputs"));
+    std::istringstream in(sim_read_file(root + "/sim/gpio_inputs"));
     int gpio = 0, level = 0;
     while (in >> gpio >> level) levels[gpio] = level;
     return levels;
@@ -100,8 +85,8 @@ void export_gpio(const std::string& root, int gpio) {
     const std::string staging = root + "/sys/class/gpio/.staging" + std::to_string(gpio);
     const auto levels = input_levels(root);
     const auto level = levels.find(gpio);
-    write_file(staging + "/direction", "in\n");
-    write_file(staging + "/value", std::to_string(level == levels.end() ? 0 : level->second) + "\n");
+    sim_write_file(staging + "/direction", "in\n");
+    sim_write_file(staging + "/value", std::to_string(level == levels.end() ? 0 : level->second) + "\n");
     std::error_code ignored;
     fs::rename(staging, folder, ignored);
 }
@@ -112,21 +97,21 @@ void modem_board_withhold(const std::string& root, ModemFault fault) {
     std::error_code ignored;
     for (const Flag& flag : kFlags) {
         if (flag.fault != fault) continue;
-        write_file(root + "/sim/withhold/" + flag.file, "");
+        sim_write_file(root + "/sim/withhold/" + flag.file, "");
         fs::remove(root + "/tmp/" + flag.file, ignored);
     }
     if (fault == ModemFault::NoStartScript) fs::remove(root + kStartScript, ignored);
-    if (fault == ModemFault::RilSeemsRunning) write_file(root + "/sim/ril_running", "");
+    if (fault == ModemFault::RilSeemsRunning) sim_write_file(root + "/sim/ril_running", "");
     if (fault == ModemFault::NoManagerLock) fs::remove(root + "/tmp/.ql_manager_server.lock", ignored);
 }
 
 void modem_board_set_lock(const std::string& root, const std::string& content) {
-    write_file(root + "/tmp/.ql_manager_server.lock", content);
+    sim_write_file(root + "/tmp/.ql_manager_server.lock", content);
 }
 
 void modem_board_set_scenario(const std::string& root, const std::string& json) {
     const std::string target = root + "/sim/modem.json";
-    write_file(target + ".new", json);
+    sim_write_file(target + ".new", json);
     fs::rename(target + ".new", target);
 }
 
@@ -137,9 +122,9 @@ void modem_board_set_revision(const std::string& root, int revision) {
         const int level = ((revision - 1) >> bit) & 1;
         lines += std::to_string(gpio) + " " + std::to_string(level) + "\n";
         const std::string value = root + "/sys/class/gpio/gpio" + std::to_string(gpio) + "/value";
-        if (fs::exists(value)) write_file(value, std::to_string(level) + "\n");
+        if (fs::exists(value)) sim_write_file(value, std::to_string(level) + "\n");
     }
-    write_file(root + "/sim/gpio_inputs", lines);
+    sim_write_file(root + "/sim/gpio_inputs", lines);
 }
 
 void modem_board_set_adc(const std::string& root, int millivolts) {
@@ -149,7 +134,7 @@ void modem_board_set_adc(const std::string& root, int millivolts) {
         return;
     }
     // The driver shows microvolts after a 7-character label.
-    write_file(root + kAdcFolder + "/mpp4_vadc",
+    sim_write_file(root + kAdcFolder + "/mpp4_vadc",
                "Result:" + std::to_string(millivolts * 1000) + " Raw:4e21\n");
 }
 
@@ -163,19 +148,19 @@ void ModemBoard::lay_out(const std::string& root) {
     root_ = root;
     for (const char* dir : {"/sim", "/tmp", "/bin", "/dev", "/sys/class/gpio"})
         fs::create_directories(root + dir);
-    if (!fs::exists(root + "/sim/commands.log")) write_file(root + "/sim/commands.log", "");
-    write_file(root + kStartScript, start_script(root), 0755);
-    write_file(root + "/bin/pidof", pidof_script(root), 0755);
+    if (!fs::exists(root + "/sim/commands.log")) sim_write_file(root + "/sim/commands.log", "");
+    sim_write_file(root + kStartScript, start_script(root), 0755);
+    sim_write_file(root + "/bin/pidof", pidof_script(root), 0755);
     modem_board_set_lock(root, "success\n");
     modem_board_set_scenario(root, kDefaultModemScenario);
-    write_file(root + "/sys/class/gpio/export", "");
-    write_file(root + "/sys/class/gpio/unexport", "");
-    write_file(root + "/dev/mem", "");
+    sim_write_file(root + "/sys/class/gpio/export", "");
+    sim_write_file(root + "/sys/class/gpio/unexport", "");
+    sim_write_file(root + "/dev/mem", "");
     fs::resize_file(root + "/dev/mem", static_cast<uintmax_t>(kDevMemSize));
     modem_board_set_revision(root, kDefaultBoardRevision);
     modem_board_set_adc(root, kDefaultAdcMillivolts);
     for (const char* channel : {"mpp6_vadc", "vbat_sns", "pa_therm1"})
-        write_file(root + kAdcFolder + "/" + channel, "Result:0 Raw:0000\n");
+        sim_write_file(root + kAdcFolder + "/" + channel, "Result:0 Raw:0000\n");
     watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch_ >= 0) inotify_add_watch(watch_, (root + "/sys/class/gpio").c_str(), IN_CLOSE_WRITE);
     exporter_ = std::thread(&ModemBoard::export_watch, this);
@@ -193,7 +178,7 @@ void ModemBoard::export_watch() {
         } else if (watch_ < 0) {
             usleep(20000);
         }
-        std::istringstream numbers(read_file(folder + "/export"));
+        std::istringstream numbers(sim_read_file(folder + "/export"));
         for (int gpio = 0; numbers >> gpio;) export_gpio(root_, gpio);
     }
 }

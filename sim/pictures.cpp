@@ -235,3 +235,11 @@ int sim_write_picture(const char* path, const SimPicture& picture) {
     jpeg_sections_set_exif(sections.get(), exif.get());
     return jpeg_sections_save_file(sections.get(), path) == 1 ? 0 : -1;
 }
+
+std::string sim_exif_date(time_t when) {
+    tm fields{};
+    localtime_r(&when, &fields);
+    char text[32];
+    strftime(text, sizeof text, "%Y:%m:%d %H:%M:%S", &fields);
+    return text;
+}

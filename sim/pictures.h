@@ -1,4 +1,5 @@
 #pragma once
+#include <ctime>
 #include <string>
 
 // Camera-like test pictures: a landscape with fine texture and sensor grain,
@@ -24,3 +25,6 @@ int sim_write_picture(const char* path, const SimPicture& picture);
 
 // The pixels alone (RGB, row after row): what the JPEG was encoded from.
 std::string sim_picture_pixels(const SimPicture& picture);
+
+// A local time as the camera writes DateTimeOriginal: "2024:05:01 10:30:00".
+std::string sim_exif_date(time_t when);

@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include "camera_card.h"
+#include "json_util.h"
 #include "modem_board.h"
 
 #include <json-c/json.h>
@@ -13,13 +14,10 @@
 namespace {
 
 using std::chrono::milliseconds;
-using JsonPtr = std::unique_ptr<json_object, decltype(&json_object_put)>;
 
 std::string text_member(json_object* step, const char* key) {
-    json_object* value = nullptr;
-    if (!json_object_object_get_ex(step, key, &value) || !json_object_is_type(value, json_type_string))
-        return {};
-    return json_object_get_string(value);
+    const char* text = json_member_string(step, key);
+    return text ? text : "";
 }
 
 // A number of seconds; -1 when the member is missing.
@@ -121,7 +119,7 @@ void report(const SimBoard& board, std::ostream& out) {
 }  // namespace
 
 int run_scenario(const std::string& file, SimBoard::Options options, std::ostream& out) {
-    JsonPtr scenario(json_object_from_file(file.c_str()), json_object_put);
+    JsonPtr scenario(json_object_from_file(file.c_str()));
     if (!scenario) {
         out << "cannot read scenario " << file << "\n";
         return 2;

@@ -44,14 +44,6 @@ constexpr const char* kProcess = "/media/sdcard/process/";
 constexpr const char* kOriginal = "/media/sdcard/original/";
 constexpr const char* kTransmit = "/media/sdcard/transmit/";
 
-std::string exif_text(time_t when) {
-    tm fields{};
-    localtime_r(&when, &fields);
-    char text[32];
-    strftime(text, sizeof text, "%Y:%m:%d %H:%M:%S", &fields);
-    return text;
-}
-
 class Processing : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -75,7 +67,7 @@ protected:
         p.width = 320;
         p.height = 240;
         p.exif = exif;
-        p.dateTimeOriginal = exif_text(kNow - minutesAgo * 60);
+        p.dateTimeOriginal = sim_exif_date(kNow - minutesAgo * 60);
         p.seed = static_cast<unsigned>(order + 1);
         ASSERT_EQ(sim_write_picture(root.path(kProcess + name).c_str(), p), 0);
         age(name, order);

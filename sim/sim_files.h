@@ -1,0 +1,13 @@
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+
+// File chores of the simulated board, on real paths under its root.
+
+// Creates the folders above `path` and replaces the file.
+void sim_write_file(const std::string& path, const std::string& content, mode_t mode = 0644);
+// The whole file; empty when it cannot be read.
+std::string sim_read_file(const std::string& path);
+// The shell line a board script uses to record "<name> <arguments>" in sim/commands.log.
+std::string sim_record_line(const std::string& root, const std::string& name);
