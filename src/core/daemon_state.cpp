@@ -1,5 +1,7 @@
 #include "daemon_state.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 DaemonState g_state;
@@ -17,6 +19,11 @@ void daemon_state_reset() {
     g_state.imei[0] = '\0';
     g_state.modemFirmware[0] = '\0';
     at_response_clear();
+}
+
+void daemon_exit(int status) {
+    std::fflush(stdout);
+    std::_Exit(status);
 }
 
 void at_response_clear() {

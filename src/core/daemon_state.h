@@ -25,6 +25,10 @@ extern DaemonState g_state;
 // Puts every field back to its start value (tests call this between cases).
 void daemon_state_reset();
 
+// Ends the daemon from any thread. Static objects are not destroyed: the other
+// threads keep running until the process is gone and still use them.
+[[noreturn]] void daemon_exit(int status);
+
 // The last chunk read from the AT port. Written by the AT reader and cleared by
 // at_send while other threads poll it, so it is only copied in and out under a lock.
 constexpr size_t kAtResponseSize = 1024;

@@ -104,7 +104,7 @@ void cmd_mcuversion(const char* argument) {
 [[noreturn]] void cmd_powerdown(const char*) {
     log_event("main", 0, "Modem powerdown");
     power_action(0);
-    std::exit(0);
+    daemon_exit(0);
 }
 
 struct Command {

@@ -41,8 +41,7 @@ void* reader_loop(const std::atomic<int>& descriptor, Handler handle) {
         bool readable = false;
         if (!wait_readable(fd, readable)) {
             std::printf("< failed to select >");
-            std::fflush(stdout);
-            std::exit(-1);
+            daemon_exit(-1);
         }
         if (!readable) continue;
         ssize_t count;
