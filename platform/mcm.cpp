@@ -113,8 +113,7 @@ int verify_pin(const void* request, uint32_t requestLength, void* response, uint
     return ok ? answer(response, length, McmPinPayload{3}) : refuse(response, kErrorIncorrectPin);
 }
 
-int signal_strength(void* response, uint32_t length) {
-    const sim_modem::Scenario scenario = sim_modem::scenario();
+int signal_strength(const sim_modem::Scenario& scenario, void* response, uint32_t length) {
     McmSignalPayload payload{};
     QlNwSignalStrength& s = payload.signal;
     for (const auto& [radio, level] : scenario.signal) {
@@ -144,8 +143,7 @@ void fill_detail(Detail& detail, const sim_modem::Network& network) {
     copy_text(detail.mnc, network.mnc);
 }
 
-int registration(void* response, uint32_t length) {
-    const sim_modem::Scenario scenario = sim_modem::scenario();
+int registration(const sim_modem::Scenario& scenario, void* response, uint32_t length) {
     QlNwRegStatus payload{};
     if (registered(scenario)) {
         const sim_modem::Network& n = scenario.network;
@@ -166,8 +164,7 @@ int registration(void* response, uint32_t length) {
     return answer(response, length, payload);
 }
 
-int nitz(void* response, uint32_t length) {
-    const sim_modem::Scenario scenario = sim_modem::scenario();
+int nitz(const sim_modem::Scenario& scenario, void* response, uint32_t length) {
     McmNitzPayload payload{};
     if (registered(scenario) && !scenario.nitz.empty()) {
         payload.nitz_valid = 1;
@@ -176,8 +173,7 @@ int nitz(void* response, uint32_t length) {
     return answer(response, length, payload);
 }
 
-int serial_numbers(void* response, uint32_t length) {
-    const sim_modem::Scenario scenario = sim_modem::scenario();
+int serial_numbers(const sim_modem::Scenario& scenario, void* response, uint32_t length) {
     QlDmSerialNumbers payload{};
     payload.imei_valid = scenario.imei.empty() ? 0 : 1;
     copy_text(payload.imei, scenario.imei.substr(0, sizeof payload.imei - 1));
@@ -186,9 +182,9 @@ int serial_numbers(void* response, uint32_t length) {
     return answer(response, length, payload);
 }
 
-int firmware(void* response, uint32_t length) {
+int firmware(const sim_modem::Scenario& scenario, void* response, uint32_t length) {
     McmFirmwarePayload payload{};
-    copy_text(payload.revision, sim_modem::scenario().firmware.substr(0, sizeof payload.revision - 1));
+    copy_text(payload.revision, scenario.firmware.substr(0, sizeof payload.revision - 1));
     return answer(response, length, payload);
 }
 
@@ -224,11 +220,11 @@ int execute(uint32_t handle, uint32_t msgId, const void* request, uint32_t reque
         case kMsgSimGetPhoneNumber: return subscriber_text(msgId, response, length);
         case kMsgSimGetCardStatus: return card_status(response, length);
         case kMsgSimVerifyPin: return verify_pin(request, requestLength, response, length);
-        case kMsgNwGetSignalStrength: return signal_strength(response, length);
-        case kMsgNwGetRegStatus: return registration(response, length);
-        case kMsgNwGetNitzTimeInfo: return nitz(response, length);
-        case kMsgDmGetSerialNumbers: return serial_numbers(response, length);
-        case kMsgDmGetFirmware: return firmware(response, length);
+        case kMsgNwGetSignalStrength: return signal_strength(scenario, response, length);
+        case kMsgNwGetRegStatus: return registration(scenario, response, length);
+        case kMsgNwGetNitzTimeInfo: return nitz(scenario, response, length);
+        case kMsgDmGetSerialNumbers: return serial_numbers(scenario, response, length);
+        case kMsgDmGetFirmware: return firmware(scenario, response, length);
         default: return codes_only(response, McmCodes{});
     }
 }

@@ -164,6 +164,18 @@ int visible_slot() {
     return control != 0 ? 1 : 0;
 }
 
+SeenCard seen_card_locked(int slot) {
+    refresh_locked();
+    // A card that comes into view starts locked again.
+    if (slot != g.lastSlot) g.pinVerified = false;
+    g.lastSlot = slot;
+    SeenCard seen;
+    seen.slot = slot;
+    if (slot >= 0) seen.card = g.scenario.slots[slot];
+    seen.pinNeeded = seen.card.state == "ready" && !seen.card.pin.empty() && !g.pinVerified;
+    return seen;
+}
+
 }  // namespace
 
 std::string root() {
@@ -180,20 +192,14 @@ Scenario scenario() {
 SeenCard seen_card() {
     const int slot = visible_slot();
     std::lock_guard<std::mutex> lock(g.mutex);
-    refresh_locked();
-    // A card that comes into view starts locked again.
-    if (slot != g.lastSlot) g.pinVerified = false;
-    g.lastSlot = slot;
-    SeenCard seen;
-    seen.slot = slot;
-    if (slot >= 0) seen.card = g.scenario.slots[slot];
-    seen.pinNeeded = seen.card.state == "ready" && !seen.card.pin.empty() && !g.pinVerified;
-    return seen;
+    return seen_card_locked(slot);
 }
 
 bool verify_pin(const std::string& pin) {
-    const SeenCard seen = seen_card();
+    const int slot = visible_slot();
     std::lock_guard<std::mutex> lock(g.mutex);
+    // Judged on the card seen now, so a slot change cannot unlock the next card.
+    const SeenCard seen = seen_card_locked(slot);
     if (seen.card.state != "ready" || (!seen.card.pin.empty() && seen.card.pin != pin)) return false;
     g.pinVerified = true;
     return true;

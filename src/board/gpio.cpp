@@ -89,11 +89,17 @@ int write_text(const std::string& path, const std::string& text) {
     return std::fclose(file.release()) == 0 && written ? 0 : kGpioFailed;
 }
 
-int write_attribute(uint32_t pin, const char* attribute, const std::string& text) {
+// The path of an exported pin's attribute; 0, or the code for a pin or attribute that is not there.
+int attribute_path(uint32_t pin, const char* attribute, std::string& path) {
     const GpioPin* row = gpio_pin_lookup(pin);
     if (row == nullptr) return kGpioUnsupported;
-    const std::string path = class_path(row->name) + "/" + attribute;
-    if (!path_exists(path)) return kGpioNoAttribute;
+    path = class_path(row->name) + "/" + attribute;
+    return path_exists(path) ? 0 : kGpioNoAttribute;
+}
+
+int write_attribute(uint32_t pin, const char* attribute, const std::string& text) {
+    std::string path;
+    if (int rc = attribute_path(pin, attribute, path)) return rc;
     return write_text(path, text);
 }
 
@@ -141,10 +147,8 @@ int GpioSysfs_WriteValue(uint32_t pin, int level) {
 }
 
 int GpioSysfs_ReadValue(uint32_t pin) {
-    const GpioPin* row = gpio_pin_lookup(pin);
-    if (row == nullptr) return kGpioUnsupported;
-    const std::string path = class_path(row->name) + "/value";
-    if (!path_exists(path)) return kGpioNoAttribute;
+    std::string path;
+    if (int rc = attribute_path(pin, "value", path)) return rc;
     File file = open_file(path, "r");
     if (!file) return kGpioFailed;
     char text[17]{};

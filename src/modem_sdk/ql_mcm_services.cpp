@@ -24,7 +24,6 @@ enum class Rule {
     Exchange,      // only ret_val: the output then follows the validity flags
     Registration,  // ret_val first, then resp_code, reported through error_code
     Dm,            // ret_val and resp_code must be 0; any failure is -19
-    Service,       // judged by the required-service request itself
 };
 
 struct Member {
@@ -72,7 +71,7 @@ constexpr Member kMembers[] = {
     {kMsgDmGetFirmware, 1, 268, "get device revid", Rule::Dm},
     {kMsgSmsRegEvents, 2, 8, "register sms events", Rule::Standard},
     {kMsgVoiceRegisterIndication, 14, 8, "register voice indication", Rule::Standard},
-    {kMsgRequiredService, 2, 8, "require service", Rule::Service},
+    {kMsgRequiredService, 2, 8, "require service", Rule::Standard},  // judged by its caller
 };
 
 const Member& member_of(McmMessageId id) {
@@ -118,7 +117,7 @@ int exchange(const ApiCall& call, const Member& member, uint32_t handle, Input i
     reply.bytes.reset(new (std::nothrow) uint8_t[member.responseLength]());
     if (!request || !reply.bytes) {
         call.log(kQlLogError, "Failed to malloc");
-        return member.rule == Rule::Service ? kQlBufferTooSmall : kQlNoMemory;
+        return kQlNoMemory;
     }
     if (input.data != nullptr)
         std::memcpy(request.get(), input.data, std::min<size_t>(input.size, member.requestLength));
@@ -151,7 +150,6 @@ int failure_code(Rule rule, const Reply& reply) {
     const int resp = static_cast<int>(reply.codes.resp_code);
     switch (rule) {
         case Rule::Dm: return kQlDmFailure;
-        case Rule::Service: return kQlNotReady;
         case Rule::Registration: return ret != 0 ? ret : (error != 0 ? error : resp);
         default: return error != 0 ? error : (ret != 0 ? ret : resp);
     }
@@ -255,8 +253,8 @@ template <typename Payload, typename In>
 int fetch_text(const char* function, int line, McmMessageId id, uint32_t handle, const In* in,
                char* buffer, size_t length, const char* missing) {
     const ApiCall call(function, line);
-    const bool usable = length != 0 ? present(call, id, {in, buffer}) : present(call, id, {nullptr});
-    if (!usable) return call.exit(kQlBadArgument);
+    // A zero length counts as a missing buffer.
+    if (!present(call, id, {in, length != 0 ? buffer : nullptr})) return call.exit(kQlBadArgument);
     Reply reply;
     if (int rc = request(call, id, handle, input_of(in), reply)) return call.exit(rc);
     const Payload payload = reply.payload<Payload>();
@@ -330,8 +328,8 @@ int ql_mcm_required_service_updown(uint32_t handle, int require, uint16_t mask) 
     }
     if (require != 1) return call.exit(kQlNoItem);
     Reply reply;
-    if (int rc = exchange(call, member_of(kMsgRequiredService), handle, input_of(&mask), reply))
-        return call.exit(rc);
+    if (exchange(call, member_of(kMsgRequiredService), handle, input_of(&mask), reply) != 0)
+        return call.exit(kQlBufferTooSmall);
     if (reply.retVal == 0 && reply.codes.resp_code == 0) {
         call.log(kQlLogInfo, "Succeed to require servie %08X", mask);
         return call.exit(0);
@@ -339,7 +337,7 @@ int ql_mcm_required_service_updown(uint32_t handle, int require, uint16_t mask) 
     call.log(kQlLogError, "Failed to require service %08X, ret_val=%d, result=%d error_code=%d",
              mask, reply.retVal, static_cast<int>(reply.codes.resp_code),
              static_cast<int>(reply.codes.error_code));
-    return call.exit(failure_code(Rule::Service, reply));
+    return call.exit(kQlNotReady);
 }
 
 int ql_mcm_sim_reg_events() { return register_events(QL_SITE, kMsgSimRegEvents, {1, 1, 1, 1}); }

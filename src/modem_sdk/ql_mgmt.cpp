@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device_root.h"
+#include "json_util.h"
 #include "mgmt_wire.h"
 #include "ql_api_log.h"
 
@@ -64,12 +65,6 @@ uint32_t opened_handle() {
     return g_mgmtHandle;
 }
 
-// Copies at most `limit` characters; the target is zero-filled already.
-template <size_t N>
-void copy_limited(char (&target)[N], const char* source, size_t limit) {
-    std::memcpy(target, source, strnlen(source, std::min(limit, N - 1)));
-}
-
 void data_call_event_handler(uint32_t eventId, void* data, uint32_t length) {
     const QlDataCallEventCallback callback = g_dataCallCallback.load();
     if (data == nullptr || length != kMgmtEventLength || callback == nullptr ||
@@ -106,16 +101,18 @@ int exchange(const ApiCall& call, bool set, uint32_t msgId, void* record, const 
     return -1;
 }
 
-// The settings through the code tables into an APN request; false for a bad code.
-bool encode_settings(const QlApnSettings& settings, MgmtApnRecord& request) {
-    if (settings.pdp_type >= std::size(kPdpCodes) || settings.auto_proto >= std::size(kAuthCodes))
-        return false;
+bool pdp_type_valid(const QlApnSettings& settings) { return settings.pdp_type < std::size(kPdpCodes); }
+bool auto_proto_valid(const QlApnSettings& settings) {
+    return settings.auto_proto < std::size(kAuthCodes);
+}
+
+// The settings through the code tables into an APN request; both codes checked by the caller.
+void encode_settings(const QlApnSettings& settings, MgmtApnRecord& request) {
     request.pdp_code = kPdpCodes[settings.pdp_type];
     request.auth_code = kAuthCodes[settings.auto_proto];
-    copy_limited(request.apn_name, settings.apn_name, sizeof settings.apn_name);
-    copy_limited(request.user_name, settings.user_name, sizeof settings.user_name);
-    copy_limited(request.password, settings.password, sizeof settings.password);
-    return true;
+    copy_text(request.apn_name, sizeof request.apn_name, settings.apn_name);
+    copy_text(request.user_name, sizeof request.user_name, settings.user_name);
+    copy_text(request.password, sizeof request.password, settings.password);
 }
 
 }  // namespace
@@ -131,9 +128,14 @@ int mgmt_get(uint32_t msg_id, void* record, uint32_t length) {
 }
 
 void mgmt_close() {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    if (g_mgmtHandle != 0) ql_mgmt_client_close(g_mgmtHandle);
-    g_mgmtHandle = 0;
+    uint32_t handle = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_handleMutex);
+        std::swap(handle, g_mgmtHandle);
+    }
+    // Closed outside the lock: closing waits for the event thread, whose
+    // callbacks may themselves make calls that take the lock.
+    if (handle != 0) ql_mgmt_client_close(handle);
 }
 
 void mgmt_event_cb_add(QlMgmtEventCallback callback) {
@@ -167,8 +169,8 @@ int QL_Data_Call_Start(const QlDataCallStart* start, int* error) {
     request.profile_index = start->profile_index;
     request.ip_family = start->ip_family;
     request.option = start->option;
-    copy_limited(request.user_name, start->user_name, sizeof request.user_name - 1);
-    copy_limited(request.password, start->password, sizeof request.password - 1);
+    copy_text(request.user_name, sizeof request.user_name, start->user_name);
+    copy_text(request.password, sizeof request.password, start->password);
     return call.exit(
         exchange(call, true, kMgmtDataCallStart, &request, "Failed to start data call up"));
 }
@@ -243,11 +245,11 @@ int QL_APN_Set(const QlApnProfile* apn) {
     QL_API_CALL(call);
     if (apn == nullptr || apn->profile_index > kApnProfileMax)
         return call.exit(invalid(call));
-    if (apn->settings.pdp_type >= std::size(kPdpCodes)) {
+    if (!pdp_type_valid(apn->settings)) {
         call.log(kQlLogError, "Invalid pdp_type : %d", static_cast<int>(apn->settings.pdp_type));
         return call.exit(-1);
     }
-    if (apn->settings.auto_proto >= std::size(kAuthCodes)) {
+    if (!auto_proto_valid(apn->settings)) {
         call.log(kQlLogError, "Invalid auto_proto : %d",
                  static_cast<int>(apn->settings.auto_proto));
         return call.exit(-1);
@@ -274,9 +276,9 @@ int QL_APN_Get(uint8_t profile_index, QlApnProfile* apn) {
     apn->profile_index = profile_index;
     apn->settings.pdp_type = static_cast<uint32_t>(pdp);
     apn->settings.auto_proto = static_cast<uint32_t>(auth);
-    copy_limited(apn->settings.apn_name, record.apn_name, 149);
-    copy_limited(apn->settings.user_name, record.user_name, 126);
-    copy_limited(apn->settings.password, record.password, 126);
+    copy_text(apn->settings.apn_name, sizeof apn->settings.apn_name, record.apn_name);
+    copy_text(apn->settings.user_name, sizeof apn->settings.user_name, record.user_name);
+    copy_text(apn->settings.password, sizeof apn->settings.password, record.password);
     return call.exit(0);
 }
 
@@ -284,7 +286,8 @@ int QL_APN_Add(const QlApnSettings* apn, uint8_t* profile_index) {
     QL_API_CALL(call);
     if (apn == nullptr || profile_index == nullptr) return call.exit(invalid(call));
     MgmtApnRecord request{};
-    if (!encode_settings(*apn, request)) return call.exit(-1);
+    if (!pdp_type_valid(*apn) || !auto_proto_valid(*apn)) return call.exit(-1);
+    encode_settings(*apn, request);
     if (exchange(call, true, kMgmtApnAdd, &request, "Failed to add data call apn") != 0)
         return call.exit(-1);
     *profile_index = request.profile_index;
