@@ -74,8 +74,11 @@ int32_t measure_drift(const Run& run, const std::vector<FileEntry>& entries) {
     config_setInaccurateDate(0);
     std::string source;
     if (!format_path(source, "%s%s", run.folders.process.c_str(), newest->name)) return 0;
-    const int32_t d = static_cast<int32_t>((clock_now() - exif_picture_time(source.c_str())) / 60);
     const int32_t s = config_getExifDateDrift();
+    const int32_t taken = exif_picture_time(source.c_str());
+    // A picture without EXIF has no date to measure against: keep what is stored.
+    if (taken == 0) return s;
+    const int32_t d = clock_minutes_between(taken, clock_now());
     if (d == s) return d;
     if (s == 0 || is_each() || std::abs(d) < std::abs(s)) {
         config_setExifDateDrift(d);
@@ -115,7 +118,9 @@ void swap_off(const Run& run) {
 }
 
 void date_the_copy(Run& run, const char* source, const char* transmit) {
-    if (exif_picture_time(source) <= run.start - kDay) {
+    // Without EXIF (time 0) there is no date to call old or to correct.
+    const int32_t taken = exif_picture_time(source);
+    if (taken != 0 && taken <= run.start - kDay) {
         config_setInaccurateDate(1);
         exif_correct_date(source, transmit, run.drift);
     } else {

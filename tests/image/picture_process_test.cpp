@@ -212,6 +212,27 @@ TEST_F(Processing, DriftMeasuredOnTheNewestPicture) {
     }
 }
 
+TEST_F(Processing, PictureWithoutExifNeitherMeasuresDriftNorCountsAsOld) {
+    // In "each" mode any measured drift would be taken.
+    config_apply("{\"transmitFreq\": 0}");
+    g_config.exifDateDrift = 90;
+    picture("OLD.JPG", 2 * 24 * 60, 1);
+    picture("PLAIN.JPG", 0, 2, false);  // the newest, and without a date to measure
+    process_pictures();
+    EXPECT_EQ(g_config.exifDateDrift, 90);
+    const time_t corrected = kNow - 2 * 86400 + 90 * 60;
+    EXPECT_EQ(exif_picture_time(root.path("/media/sdcard/transmit/PICT0001.JPG").c_str()), corrected);
+
+    // With no drift stored, any measured drift would be taken too.
+    config_apply("{\"transmitFreq\": 6}");
+    g_config.exifDateDrift = 0;
+    g_config.inaccurateDate = 0;
+    picture("ALONE.JPG", 0, 3, false);
+    process_pictures();
+    EXPECT_EQ(g_config.exifDateDrift, 0);
+    EXPECT_EQ(g_config.inaccurateDate, 0);
+}
+
 TEST_F(Processing, OldPictureIsMarkedAndItsDateCorrectedInBothCopies) {
     g_config.exifDateDrift = 90;
     picture("OLD.JPG", 2 * 24 * 60, 1);
