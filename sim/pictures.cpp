@@ -106,9 +106,6 @@ void render(const SimPicture& p, uint8_t* rgb) {
     }
 }
 
-struct ExifUnref {
-    void operator()(ExifData* exif) const noexcept { exif_data_unref(exif); }
-};
 struct MemUnref {
     void operator()(ExifMem* mem) const noexcept { exif_mem_unref(mem); }
 };
@@ -178,10 +175,10 @@ bool attach_thumbnail(ExifData* exif, ExifMem* mem, const SimPicture& picture) {
     return true;
 }
 
-std::unique_ptr<ExifData, ExifUnref> camera_block(const SimPicture& picture) {
+ExifHandle camera_block(const SimPicture& picture) {
     std::unique_ptr<ExifMem, MemUnref> mem(exif_mem_new_default());
     if (!mem) return nullptr;
-    std::unique_ptr<ExifData, ExifUnref> exif(exif_data_new_mem(mem.get()));
+    ExifHandle exif(exif_data_new_mem(mem.get()));
     if (!exif) return nullptr;
     ExifData* e = exif.get();
     ExifMem* m = mem.get();

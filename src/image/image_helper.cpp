@@ -20,11 +20,6 @@ constexpr size_t kDateChars = kDateSize - 1;
 // Fields beyond this are not a date; it also keeps the arithmetic below in range.
 constexpr int kFieldLimit = 1000000;
 
-struct ExifUnref {
-    void operator()(ExifData* exif) const noexcept { exif_data_unref(exif); }
-};
-using Exif = std::unique_ptr<ExifData, ExifUnref>;
-
 bool fields_in_range(std::initializer_list<int> fields) {
     return std::all_of(fields.begin(), fields.end(),
                        [](int field) { return field > -kFieldLimit && field < kFieldLimit; });
@@ -67,8 +62,8 @@ void entry_text(const ExifEntry* entry, char (&text)[32]) {
 }
 
 // A new block that holds what the library requires, little-endian.
-Exif fresh_block() {
-    Exif exif(exif_data_new());
+ExifHandle fresh_block() {
+    ExifHandle exif(exif_data_new());
     if (!exif) return exif;
     exif_data_set_option(exif.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
     exif_data_set_option(exif.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
@@ -97,7 +92,7 @@ void attach_and_save(ExifData* exif, const char* copy_path) {
 // The source's sections, EXIF block and dated entry, all present, or an empty result.
 struct DatedSource {
     JpegSectionsHandle sections;
-    Exif exif;
+    ExifHandle exif;
     ExifEntry* entry = nullptr;
     struct tm date {};
 };
@@ -132,7 +127,7 @@ int32_t exif_picture_time(const char* path) {
     time_t now = clock_now();
     JpegSectionsHandle sections(jpeg_sections_from_file(path));
     if (!sections) return 0;
-    Exif exif(jpeg_sections_get_exif(sections.get()));
+    ExifHandle exif(jpeg_sections_get_exif(sections.get()));
     if (!exif) return 0;
     ExifEntry* entry = date_entry(exif.get());
     if (entry == nullptr) return static_cast<int32_t>(now);
@@ -157,7 +152,7 @@ void init_tag(ExifData* exif, int ifd, int tag) {
 }
 
 void exif_copy_date(const char* source_path, const char* copy_path) {
-    Exif fresh = fresh_block();
+    ExifHandle fresh = fresh_block();
     if (!fresh) return;
     DatedSource source;
     if (!load_dated(source_path, source)) return;
@@ -169,7 +164,7 @@ void exif_copy_date(const char* source_path, const char* copy_path) {
 }
 
 void exif_correct_date(const char* source_path, const char* copy_path, int32_t drift_minutes) {
-    Exif fresh = fresh_block();
+    ExifHandle fresh = fresh_block();
     if (!fresh) return;
     DatedSource source;
     if (!load_dated(source_path, source)) return;

@@ -294,3 +294,5 @@ void jpeg_sections_set_log(JpegSections* container, ExifLog* log) {
     if (container->priv->log != nullptr) exif_log_unref(container->priv->log);
     container->priv->log = log;
 }
+
+void ExifUnref::operator()(ExifData* exif) const noexcept { exif_data_unref(exif); }

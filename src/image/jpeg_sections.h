@@ -75,3 +75,9 @@ struct JpegSectionsUnref {
     void operator()(JpegSections* container) const noexcept { jpeg_sections_unref(container); }
 };
 using JpegSectionsHandle = std::unique_ptr<JpegSections, JpegSectionsUnref>;
+
+// Owns one reference to an EXIF block.
+struct ExifUnref {
+    void operator()(ExifData* exif) const noexcept;
+};
+using ExifHandle = std::unique_ptr<ExifData, ExifUnref>;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jpeg_codec.h"
+#include "jpeg_sections.h"
 
 // Small helpers the picture tests share.
 
@@ -17,11 +18,6 @@ bool write_camera_picture(const std::string& path, int width, int height, int qu
 
 // The decoded picture; width 0 when the file does not decode.
 Picture decode_file(const std::string& path);
-
-struct ExifUnref {
-    void operator()(ExifData* exif) const noexcept { exif_data_unref(exif); }
-};
-using ExifHandle = std::unique_ptr<ExifData, ExifUnref>;
 
 // The file's EXIF block as libexif's own loader reads it (null when none).
 ExifHandle load_exif(const std::string& path);
