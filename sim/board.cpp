@@ -32,24 +32,6 @@ std::string recorder_script(const std::string& root, const std::string& name) {
     return "#!/bin/sh\n" + sim_record_line(root, name) + "exit 0\n";
 }
 
-// Opens a pseudo-terminal in raw mode; returns the master, sets slave and its name.
-int open_pty(int& slave, std::string& slaveName) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
-    char name[128];
-    if (ptsname_r(master, name, sizeof name) != 0) return -1;
-    slaveName = name;
-    slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
-    tcgetattr(master, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(master, TCSANOW, &tio);
-    return master;
-}
-
 // Reads whatever is there within 100 ms; empty when nothing came.
 std::string read_some(int fd) {
     pollfd p{fd, POLLIN, 0};
@@ -182,9 +164,9 @@ void SimBoard::install_stand_ins() {
 
 void SimBoard::open_ports() {
     std::string name;
-    mcuMaster_ = open_pty(mcuSlave_, name);
+    mcuMaster_ = sim_open_pty(mcuSlave_, name);
     if (options_.withMcuPort) fs::create_symlink(name, root_ + "/dev/ttyHS0");
-    atMaster_ = open_pty(atSlave_, name);
+    atMaster_ = sim_open_pty(atSlave_, name);
     fs::create_symlink(name, root_ + "/dev/smd9");
     mcuThread_ = std::thread(&SimBoard::mcu_reader, this);
     atThread_ = std::thread(&SimBoard::at_reader, this);
@@ -329,13 +311,7 @@ std::vector<std::string> SimBoard::at_commands() const {
 }
 
 std::vector<std::string> SimBoard::commands_run() const {
-    std::vector<std::string> lines;
-    std::istringstream in(read_file("/sim/commands.log"));
-    for (std::string line; std::getline(in, line);) {
-        while (!line.empty() && line.back() == ' ') line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
+    return sim_recorded_calls(read_file("/sim/commands.log"));
 }
 
 std::string SimBoard::read_file(const std::string& devicePath) const {

@@ -182,22 +182,3 @@ void ModemBoard::export_watch() {
         for (int gpio = 0; numbers >> gpio;) export_gpio(root_, gpio);
     }
 }
-
-ModemEnvironment::ModemEnvironment(const std::string& root) {
-    if (const char* old = std::getenv("QZ_ROOT")) {
-        oldRoot_ = old;
-        hadRoot_ = true;
-    }
-    const char* path = std::getenv("PATH");
-    oldPath_ = path ? path : "";
-    setenv("QZ_ROOT", root.c_str(), 1);
-    setenv("PATH", (root + "/bin:" + oldPath_).c_str(), 1);
-}
-
-ModemEnvironment::~ModemEnvironment() {
-    setenv("PATH", oldPath_.c_str(), 1);
-    if (hadRoot_)
-        setenv("QZ_ROOT", oldRoot_.c_str(), 1);
-    else
-        unsetenv("QZ_ROOT");
-}

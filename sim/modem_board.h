@@ -62,17 +62,3 @@ private:
     std::thread exporter_;
 };
 
-// QZ_ROOT set to the root and its bin/ first in PATH for the object's
-// lifetime, for tests that call the wrappers and stand-ins in process.
-class ModemEnvironment {
-public:
-    explicit ModemEnvironment(const std::string& root);
-    ~ModemEnvironment();
-    ModemEnvironment(const ModemEnvironment&) = delete;
-    ModemEnvironment& operator=(const ModemEnvironment&) = delete;
-
-private:
-    std::string oldPath_;
-    std::string oldRoot_;
-    bool hadRoot_ = false;
-};

@@ -6,6 +6,7 @@
 
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -126,9 +127,7 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     }
     if (double speed = seconds_member(scenario.get(), "clock_speed"); speed > 0)
         options.clockSpeed = speed;
-    json_object* value = nullptr;
-    if (json_object_object_get_ex(scenario.get(), "sd_card", &value))
-        options.withSdCard = json_object_get_boolean(value);
+    options.withSdCard = bool_member(scenario.get(), "sd_card", options.withSdCard);
 
     SimBoard board(options);
     out << "Device root: " << board.root() << "\n";

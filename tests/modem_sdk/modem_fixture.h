@@ -9,9 +9,19 @@
 
 #include "fake_clock.h"
 #include "modem_board.h"
+#include "scoped_env.h"
 #include "ql_mcm.h"
 #include "ql_mgmt.h"
 #include "test_root.h"
+
+// QZ_ROOT set to the root and its bin/ first in PATH for the object's
+// lifetime, for tests that call the wrappers and stand-ins in process.
+struct ModemEnvironment {
+    explicit ModemEnvironment(const std::string& root)
+        : root_("QZ_ROOT", root), path_("PATH", path_with_first(root + "/bin")) {}
+    ScopedEnv root_;
+    ScopedEnv path_;
+};
 
 // A fresh device root with the board's modem side laid out, the stand-in
 // libraries pointed at it and a fake clock for the layer's waits. The layer

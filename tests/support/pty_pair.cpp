@@ -5,21 +5,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include "sim_files.h"
 
 PtyPair::PtyPair() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    grantpt(master_);
-    unlockpt(master_);
-    char name[128] = {};
-    ptsname_r(master_, name, sizeof name);
-    slave_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios tio{};
-    for (int fd : {master_, slave_}) {
-        tcgetattr(fd, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-    }
+    std::string name;
+    master_ = sim_open_pty(slave_, name, O_NONBLOCK);
 }
 
 PtyPair::~PtyPair() {

@@ -1,11 +1,9 @@
 #include "stand_ins.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <sstream>
+
+#include "sim_files.h"
 
 namespace {
 
@@ -23,29 +21,16 @@ std::string resolve(const std::string& name) {
 
 }  // namespace
 
-StandIns::StandIns(const TestRoot& root, const std::vector<std::string>& names) : root_(root) {
-    const char* path = std::getenv("PATH");
-    oldPath_ = path ? path : "";
-    setenv("PATH", (root.path("/bin") + ":" + oldPath_).c_str(), 1);
+StandIns::StandIns(const TestRoot& root, const std::vector<std::string>& names)
+    : root_(root), path_("PATH", path_with_first(root.path("/bin"))) {
     for (const auto& name : names) {
         script("/bin/" + name, "echo \"" + name + " $*\" >> " + root.path("/calls.log") + "\n");
         EXPECT_EQ(resolve(name), root.path("/bin/" + name)) << name << " would reach the host";
     }
 }
 
-StandIns::~StandIns() { setenv("PATH", oldPath_.c_str(), 1); }
-
 void StandIns::script(const std::string& devicePath, const std::string& body) const {
-    root_.write(devicePath, "#!/bin/sh\n" + body);
-    chmod(root_.path(devicePath).c_str(), 0755);
+    sim_write_file(root_.path(devicePath), "#!/bin/sh\n" + body, 0755);
 }
 
-std::vector<std::string> StandIns::calls() const {
-    std::vector<std::string> lines;
-    std::istringstream in(root_.read("/calls.log"));
-    for (std::string line; std::getline(in, line);) {
-        while (!line.empty() && line.back() == ' ') line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
+std::vector<std::string> StandIns::calls() const { return sim_recorded_calls(root_.read("/calls.log")); }

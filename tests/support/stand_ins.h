@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "scoped_env.h"
 #include "test_root.h"
 
 // Recorder stand-ins for the board's commands in the test root's bin/, put
@@ -10,7 +11,6 @@
 class StandIns {
 public:
     StandIns(const TestRoot& root, const std::vector<std::string>& names);
-    ~StandIns();
     StandIns(const StandIns&) = delete;
     StandIns& operator=(const StandIns&) = delete;
 
@@ -20,5 +20,5 @@ public:
 
 private:
     const TestRoot& root_;
-    std::string oldPath_;
+    ScopedEnv path_;
 };

@@ -6,10 +6,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "daemon_state.h"
 #include "device_root.h"
+#include "sim_files.h"
 
 namespace fs = std::filesystem;
 
@@ -30,10 +30,7 @@ TestRoot::~TestRoot() {
 }
 
 std::string TestRoot::read(const std::string& devicePath) const {
-    std::ifstream in(path(devicePath), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return sim_read_file(path(devicePath));
 }
 
 void TestRoot::write(const std::string& devicePath, const std::string& content) const {
@@ -44,18 +41,11 @@ void TestRoot::write(const std::string& devicePath, const std::string& content) 
 bool TestRoot::exists(const std::string& devicePath) const { return fs::exists(path(devicePath)); }
 
 ScopedTimeZone::ScopedTimeZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) {
-        old_ = old;
-        had_ = true;
-    }
-    setenv("TZ", tz, 1);
+    tz_.emplace("TZ", tz);
     tzset();
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
-    if (had_)
-        setenv("TZ", old_.c_str(), 1);
-    else
-        unsetenv("TZ");
+    tz_.reset();
     tzset();
 }

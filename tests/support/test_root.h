@@ -1,5 +1,8 @@
 #pragma once
+#include <optional>
 #include <string>
+
+#include "scoped_env.h"
 
 // A fresh device root for one test: /media/sdcard, /etc, /usrdata, /tmp exist.
 // Installed as the device root for the object's lifetime, then removed.
@@ -27,6 +30,5 @@ public:
     ~ScopedTimeZone();
 
 private:
-    std::string old_;
-    bool had_ = false;
+    std::optional<ScopedEnv> tz_;
 };
