@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the simulated board and the tests need.
 set -e
 PACKAGES="cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev libexif-dev libstb-dev
-libgtest-dev libgmock-dev jpegoptim"
+libgtest-dev libgmock-dev jpegoptim libcpp-httplib-dev libssl-dev curl"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include "camera_card.h"
+#include "cloud_emulator.h"
 #include "json_util.h"
 #include "modem_board.h"
 
@@ -96,6 +97,16 @@ void prepare_modem(const SimBoard& board, json_object* scenario) {
         modem_board_set_scenario(board.root(), json_object_to_json_string_ext(modem, JSON_C_TO_STRING_PLAIN));
 }
 
+// The cloud service, when the scenario has one, pointed at from the device root.
+std::unique_ptr<CloudEmulator> prepare_cloud(const SimBoard& board, json_object* scenario) {
+    json_object* member = json_member_object(scenario, "cloud");
+    CloudScenario knobs;
+    if (member == nullptr || !cloud_scenario_parse(json_object_to_json_string(member), knobs)) return nullptr;
+    auto cloud = std::make_unique<CloudEmulator>(knobs);
+    if (!cloud->start() || !cloud_emulator_attach(*cloud, knobs, board.root())) return nullptr;
+    return cloud;
+}
+
 void list_folder(const SimBoard& board, const char* folder, std::ostream& out) {
     namespace fs = std::filesystem;
     std::vector<std::pair<std::string, uintmax_t>> files;
@@ -107,10 +118,11 @@ void list_folder(const SimBoard& board, const char* folder, std::ostream& out) {
     for (const auto& [name, size] : files) out << "  " << name << "  " << size << " bytes\n";
 }
 
-void report(const SimBoard& board, std::ostream& out) {
+void report(const SimBoard& board, const CloudEmulator* cloud, std::ostream& out) {
     out << "== Transcript\n" << board.transcript();
     for (const char* folder : {"/media/sdcard/process/", "/media/sdcard/original/", "/media/sdcard/transmit/"})
         list_folder(board, folder, out);
+    if (cloud) out << cloud_emulator_report(*cloud);
     out << "== Commands run on the board\n";
     for (const auto& command : board.commands_run()) out << "  " << command << "\n";
     out << "== Event log (/media/sdcard/log.txt)\n" << board.read_file("/media/sdcard/log.txt");
@@ -133,10 +145,15 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     out << "Device root: " << board.root() << "\n";
     prepare_camera(board, scenario.get());
     prepare_modem(board, scenario.get());
+    std::unique_ptr<CloudEmulator> cloud = prepare_cloud(board, scenario.get());
+    if (!cloud && json_member_object(scenario.get(), "cloud")) {
+        out << "cannot start the cloud service\n";
+        return 1;
+    }
     if (auto description = text_member(scenario.get(), "description"); !description.empty())
         board.note(description);
     if (!board.start_daemon()) {
-        report(board, out);
+        report(board, cloud.get(), out);
         return 1;
     }
     json_object* steps = nullptr;
@@ -145,7 +162,8 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     for (size_t i = 0; ok && i < json_object_array_length(steps); ++i)
         ok = play_step(board, json_object_array_get_idx(steps, i), out);
     board.stop_daemon();
-    report(board, out);
+    if (cloud) cloud->stop();
+    report(board, cloud.get(), out);
     out << (ok ? "Scenario passed\n" : "Scenario FAILED\n");
     return ok ? 0 : 1;
 }

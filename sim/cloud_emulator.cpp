@@ -1,0 +1,437 @@
+#include "cloud_emulator.h"
+
+#include "cloud_certs.h"
+#include "json_util.h"
+#include "sim_files.h"
+
+#include <httplib.h>
+#include <json-c/json.h>
+#include <openssl/rand.h>
+#include <openssl/ssl.h>
+#include <strings.h>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+const char* const kCameraPath = "/camapi/v3/camera/";
+const char* const kTokenPath = "/camapi/v3/token/";
+
+bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string random_hex(size_t bytes) {
+    std::vector<unsigned char> raw(bytes);
+    RAND_bytes(raw.data(), static_cast<int>(raw.size()));
+    std::string hex;
+    char digits[3];
+    for (unsigned char byte : raw) {
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        hex += digits;
+    }
+    return hex;
+}
+
+// Percent-encodes everything but the unreserved characters.
+std::string url_encode(const std::string& text) {
+    std::string out;
+    char escaped[4];
+    for (unsigned char c : text) {
+        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+std::string to_text(json_object* value) {
+    return json_object_to_json_string_ext(value, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+}
+
+// A counting stand-in for the server's task queue: it is handed one task per
+// accepted TCP connection.
+class CountingQueue : public httplib::TaskQueue {
+public:
+    explicit CountingQueue(std::atomic<int>& count) : count_(count), pool_(CPPHTTPLIB_THREAD_POOL_COUNT) {}
+    void enqueue(std::function<void()> fn) override {
+        ++count_;
+        pool_.enqueue(std::move(fn));
+    }
+    void shutdown() override { pool_.shutdown(); }
+
+private:
+    std::atomic<int>& count_;
+    httplib::ThreadPool pool_;
+};
+
+// The ex_data slot of the SSL_CTX that holds its handshake counter: OpenSSL's
+// info callback has no user pointer.
+int g_counterIndex = -1;
+
+void count_handshake(const SSL* ssl, int where, int) {
+    if (!(where & SSL_CB_HANDSHAKE_DONE)) return;
+    auto* counter = static_cast<std::atomic<int>*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), g_counterIndex));
+    if (counter) ++*counter;
+}
+
+}  // namespace
+
+std::string CloudRequest::header(const std::string& name) const {
+    for (const auto& [key, value] : headers)
+        if (strcasecmp(key.c_str(), name.c_str()) == 0) return value;
+    return {};
+}
+
+struct CloudEmulator::State {
+    CloudScenario scenario;
+    ServerIdentity identity;
+    std::unique_ptr<httplib::SSLServer> server;
+    std::thread listener;
+    int port = 0;
+    std::atomic<int> connections{0};
+    std::atomic<int> handshakes{0};
+
+    mutable std::mutex mutex;  // guards everything below
+    std::vector<CloudRequest> received;
+    std::vector<StoredPicture> stored;
+    std::set<std::string> validTokens;
+    bool configSent = false;
+    JsonPtr pendingRequests;
+    struct Slot {
+        std::string name, key;
+    };
+    std::vector<Slot> slots;  // storage endpoints handed out, by index
+
+    void serve();
+    void record(const httplib::Request& req, int status);
+    void answer(const httplib::Request& req, httplib::Response& res, int status, const std::string& body);
+    void drop(const httplib::Request& req, httplib::Response& res);
+    void token(const httplib::Request& req, httplib::Response& res);
+    void camera(const httplib::Request& req, httplib::Response& res);
+    void storage(const httplib::Request& req, httplib::Response& res);
+    std::string camera_answer(json_object* document);
+    void uploads_answer(json_object* offered, json_object* answer);
+    void take_acknowledgements(json_object* document);
+};
+
+void CloudEmulator::State::record(const httplib::Request& req, int status) {
+    CloudRequest request;
+    request.method = req.method;
+    request.path = req.path;
+    for (const auto& [key, value] : req.headers) request.headers.emplace_back(key, value);
+    request.body = req.body;
+    request.status = status;
+    received.push_back(std::move(request));
+}
+
+void CloudEmulator::State::answer(const httplib::Request& req, httplib::Response& res, int status,
+                                  const std::string& body) {
+    record(req, status);
+    res.status = status;
+    res.set_content(body, "application/json");
+}
+
+// Announces a body, sends half of it and closes the connection.
+void CloudEmulator::State::drop(const httplib::Request& req, httplib::Response& res) {
+    record(req, 0);
+    const std::string body = "{\"uploads\": [{\"name\": \"PICT0001.JPG\", \"host\": \"https://127.0.0.1\"}]}";
+    res.set_content_provider(body.size(), "application/json",
+                             [body](size_t, size_t, httplib::DataSink& sink) {
+                                 sink.write(body.data(), body.size() / 2);
+                                 return false;
+                             });
+}
+
+void CloudEmulator::State::token(const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!scenario.tokenAnswer.empty()) return answer(req, res, 200, scenario.tokenAnswer);
+    std::string issued = "tok-" + random_hex(16);
+    validTokens.insert(issued);
+    answer(req, res, 200, "{\"token\": \"" + issued + "\"}");
+}
+
+void CloudEmulator::State::camera(const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string authorization = req.get_header_value("Authorization");
+    std::string bearer = starts_with(authorization, "Bearer ") ? authorization.substr(7) : std::string();
+    if (scenario.refuseToken > 0) {
+        --scenario.refuseToken;
+        validTokens.erase(bearer);
+        return answer(req, res, scenario.refuseStatus, "{\"error\": \"token revoked\"}");
+    }
+    if (scenario.serverErrors > 0) {
+        --scenario.serverErrors;
+        return answer(req, res, scenario.serverErrorStatus, "{\"error\": \"service unavailable\"}");
+    }
+    if (scenario.dropCamera > 0) {
+        --scenario.dropCamera;
+        return drop(req, res);
+    }
+    if (validTokens.count(bearer) == 0)
+        return answer(req, res, 401, "{\"error\": \"unknown token\"}");
+    if (scenario.notJson > 0) {
+        --scenario.notJson;
+        record(req, 200);
+        res.set_content("<html><body>Gateway says hello</body></html>", "text/html");
+        return;
+    }
+    JsonPtr document = json_parse(req.body.c_str());
+    if (!document || !json_object_is_type(document.get(), json_type_object))
+        return answer(req, res, 400, "{\"error\": \"not a JSON object\"}");
+    answer(req, res, 200, camera_answer(document.get()));
+}
+
+// The answer to one camera record: pending requests, the configuration once,
+// and an instruction for each picture wanted.
+std::string CloudEmulator::State::camera_answer(json_object* document) {
+    JsonPtr answer(json_object_new_object());
+    json_object* requests = json_member_object(document, "requests");
+    if (requests && json_member_object(requests, "pictures")) return "{}";  // a picture results document
+    take_acknowledgements(document);
+    if (pendingRequests && json_object_object_length(pendingRequests.get()) > 0) {
+        json_object_object_add(answer.get(), "requests", json_object_get(pendingRequests.get()));
+        // Pictures carry no acknowledgement: they are asked for once.
+        JsonPtr copy = json_parse(to_text(pendingRequests.get()).c_str());
+        json_object_object_del(copy.get(), "pictures");
+        pendingRequests = std::move(copy);
+    }
+    if (!configSent && !scenario.config.empty()) {
+        if (JsonPtr config = json_parse(scenario.config.c_str()))
+            json_object_object_add(answer.get(), "config", config.release());
+        configSent = true;
+    }
+    json_object* offered = nullptr;
+    if (json_object_object_get_ex(document, "uploads", &offered) && json_object_is_type(offered, json_type_array))
+        uploads_answer(offered, answer.get());
+    return to_text(answer.get());
+}
+
+void CloudEmulator::State::take_acknowledgements(json_object* document) {
+    json_object* acknowledged = json_member_object(document, "requests");
+    if (!acknowledged || !pendingRequests) return;
+    json_object_object_foreach(acknowledged, kind, value) {
+        json_object* execute = nullptr;
+        if (json_object_object_get_ex(value, "execute", &execute) && !json_object_get_boolean(execute))
+            json_object_object_del(pendingRequests.get(), kind);
+    }
+}
+
+void CloudEmulator::State::uploads_answer(json_object* offered, json_object* answer) {
+    json_object* instructions = json_object_new_array();
+    json_object_object_add(answer, "uploads", instructions);
+    size_t wanted = json_object_array_length(offered);
+    if (scenario.picturesWanted >= 0 && static_cast<size_t>(scenario.picturesWanted) < wanted)
+        wanted = static_cast<size_t>(scenario.picturesWanted);
+    for (size_t i = 0; i < wanted; ++i) {
+        json_object* entry = json_object_array_get_idx(offered, i);
+        const char* name = json_member_string(entry, "name");
+        int64_t size = 0;
+        if (name == nullptr || !json_member_int(entry, "size", size)) continue;
+        Slot slot{name, random_hex(12)};
+        std::string path = "/storage/" + std::to_string(slots.size()) + "/" + url_encode(name);
+        slots.push_back(slot);
+
+        json_object* headers = json_object_new_array();
+        for (const auto& [header, value] : {std::pair<const char*, std::string>{"X-Upload-Key", slot.key},
+                                             {"Content-Type", "image/jpeg"}}) {
+            json_object* line = json_object_new_object();
+            json_object_object_add(line, "name", json_object_new_string(header));
+            json_object_object_add(line, "value", json_object_new_string(value.c_str()));
+            json_object_array_add(headers, line);
+        }
+        json_object* instruction = json_object_new_object();
+        json_object_object_add(instruction, "name", json_object_new_string(name));
+        json_object_object_add(instruction, "host",
+                               json_object_new_string(("https://127.0.0.1:" + std::to_string(port)).c_str()));
+        json_object_object_add(instruction, "path", json_object_new_string(path.c_str()));
+        json_object_object_add(instruction, "verb", json_object_new_string("PUT"));
+        json_object_object_add(instruction, "size", json_object_new_int64(size));
+        json_object_object_add(instruction, "headers", headers);
+        json_object_array_add(instructions, instruction);
+    }
+}
+
+void CloudEmulator::State::storage(const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(mutex);
+    size_t index = std::stoul(req.matches[1].str());
+    if (index >= slots.size() || req.get_header_value("X-Upload-Key") != slots[index].key)
+        return answer(req, res, 403, "{\"error\": \"bad upload key\"}");
+    const std::string& name = slots[index].name;
+    auto fault = scenario.uploadStatus.find(name);
+    if (fault != scenario.uploadStatus.end() && fault->second == 0) return drop(req, res);
+    if (fault != scenario.uploadStatus.end() && fault->second / 100 != 2)
+        return answer(req, res, fault->second, "{\"error\": \"refused\"}");
+    StoredPicture picture{name, req.body, {}};
+    for (const auto& [key, value] : req.headers) picture.headers.emplace_back(key, value);
+    stored.push_back(std::move(picture));
+    answer(req, res, 200, "");
+}
+
+void CloudEmulator::State::serve() { server->listen_after_bind(); }
+
+CloudEmulator::CloudEmulator(CloudScenario scenario) : state_(std::make_unique<State>()) {
+    state_->scenario = std::move(scenario);
+    if (!state_->scenario.storedToken.empty()) state_->validTokens.insert(state_->scenario.storedToken);
+    if (!state_->scenario.requests.empty()) state_->pendingRequests = json_parse(state_->scenario.requests.c_str());
+}
+
+CloudEmulator::~CloudEmulator() { stop(); }
+
+bool CloudEmulator::start() {
+    State& s = *state_;
+    if (s.server) return true;
+    if (!cloud_make_identity(s.scenario.foreignCa, s.identity)) return false;
+    static std::once_flag once;
+    std::call_once(once, [] { g_counterIndex = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr); });
+
+    s.server = std::make_unique<httplib::SSLServer>([&s](SSL_CTX& context) {
+        SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
+        SSL_CTX_set_ex_data(&context, g_counterIndex, &s.handshakes);
+        SSL_CTX_set_info_callback(&context, count_handshake);
+        return SSL_CTX_use_certificate(&context, s.identity.cert.get()) == 1 &&
+               SSL_CTX_use_PrivateKey(&context, s.identity.key.get()) == 1;
+    });
+    if (!s.server->is_valid()) return false;
+    s.server->new_task_queue = [&s] { return new CountingQueue(s.connections); };
+    // One sync is one connection; the daemon keeps it open between transfers.
+    s.server->set_keep_alive_max_count(100000);
+    s.server->set_keep_alive_timeout(30);
+    s.server->Get(R"(/camapi/v3/token/[^/]+)", [&s](const httplib::Request& q, httplib::Response& r) { s.token(q, r); });
+    s.server->Put(R"(/camapi/v3/camera/[^/]+)", [&s](const httplib::Request& q, httplib::Response& r) { s.camera(q, r); });
+    s.server->Put(R"(/storage/(\d+)/.+)", [&s](const httplib::Request& q, httplib::Response& r) { s.storage(q, r); });
+    auto unknown = [&s](const httplib::Request& q, httplib::Response& r) {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.answer(q, r, 404, "{\"error\": \"no such endpoint\"}");
+    };
+    for (auto method : {&httplib::Server::Get, &httplib::Server::Delete, &httplib::Server::Options})
+        (s.server.get()->*method)(".*", unknown);
+    s.server->Put(".*", unknown);
+    s.server->Post(".*", unknown);
+    s.port = s.server->bind_to_any_port("127.0.0.1");
+    if (s.port <= 0) return false;
+    s.listener = std::thread(&State::serve, &s);
+    return true;
+}
+
+void CloudEmulator::stop() {
+    State& s = *state_;
+    if (!s.server) return;
+    s.server->stop();
+    if (s.listener.joinable()) s.listener.join();
+}
+
+int CloudEmulator::port() const { return state_->port; }
+
+std::string CloudEmulator::host() const { return "127.0.0.1:" + std::to_string(state_->port); }
+
+bool CloudEmulator::write_ca(const std::string& path) const {
+    if (state_->identity.trustedCaPem.empty()) return false;
+    sim_write_file(path, state_->identity.trustedCaPem);
+    return sim_read_file(path) == state_->identity.trustedCaPem;
+}
+
+std::vector<CloudRequest> CloudEmulator::requests() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->received;
+}
+
+namespace {
+std::vector<CloudRequest> those_under(const std::vector<CloudRequest>& all, const char* prefix) {
+    std::vector<CloudRequest> some;
+    for (const auto& request : all)
+        if (starts_with(request.path, prefix)) some.push_back(request);
+    return some;
+}
+}  // namespace
+
+std::vector<CloudRequest> CloudEmulator::token_requests() const { return those_under(requests(), kTokenPath); }
+
+std::vector<CloudRequest> CloudEmulator::camera_documents() const { return those_under(requests(), kCameraPath); }
+
+std::vector<StoredPicture> CloudEmulator::pictures() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->stored;
+}
+
+int CloudEmulator::connections() const { return state_->connections; }
+
+int CloudEmulator::handshakes() const { return state_->handshakes; }
+
+namespace {
+
+int int_knob(json_object* cloud, const char* key, int fallback) {
+    int64_t value = 0;
+    return json_member_int(cloud, key, value) ? static_cast<int>(value) : fallback;
+}
+
+std::string text_knob(json_object* cloud, const char* key) {
+    const char* text = json_member_string(cloud, key);
+    return text ? text : "";
+}
+
+std::string object_knob(json_object* cloud, const char* key) {
+    json_object* object = json_member_object(cloud, key);
+    return object ? to_text(object) : "";
+}
+
+}  // namespace
+
+bool cloud_scenario_parse(const std::string& json, CloudScenario& s) {
+    JsonPtr cloud = json_parse(json.c_str());
+    if (!cloud || !json_object_is_type(cloud.get(), json_type_object)) return false;
+    json_object* c = cloud.get();
+    s.refuseToken = int_knob(c, "refuse_token", s.refuseToken);
+    s.refuseStatus = int_knob(c, "refuse_status", s.refuseStatus);
+    s.serverErrors = int_knob(c, "server_errors", s.serverErrors);
+    s.serverErrorStatus = int_knob(c, "server_error_status", s.serverErrorStatus);
+    s.notJson = int_knob(c, "not_json", s.notJson);
+    s.dropCamera = int_knob(c, "drop_camera", s.dropCamera);
+    s.tokenAnswer = text_knob(c, "token_answer");
+    s.storedToken = text_knob(c, "stored_token");
+    s.config = object_knob(c, "config");
+    s.requests = object_knob(c, "requests");
+    s.picturesWanted = int_knob(c, "pictures_wanted", s.picturesWanted);
+    if (json_object* statuses = json_member_object(c, "upload_status")) {
+        json_object_object_foreach(statuses, name, status) s.uploadStatus[name] = json_object_get_int(status);
+    }
+    json_object* foreign = nullptr;
+    s.foreignCa = json_object_object_get_ex(c, "foreign_ca", &foreign) && json_object_get_boolean(foreign);
+    return true;
+}
+
+bool cloud_emulator_attach(const CloudEmulator& cloud, const CloudScenario& scenario, const std::string& root) {
+    const std::string configPath = root + "/etc/qz_daemon_conf.json";
+    JsonPtr config = json_parse(sim_read_file(configPath).c_str());
+    if (!config || !json_object_is_type(config.get(), json_type_object)) config.reset(json_object_new_object());
+    json_object_object_add(config.get(), "host", json_object_new_string(cloud.host().c_str()));
+    if (!scenario.storedToken.empty())
+        json_object_object_add(config.get(), "s3token", json_object_new_string(scenario.storedToken.c_str()));
+    sim_write_file(configPath, json_object_to_json_string_ext(config.get(), JSON_C_TO_STRING_SPACED));
+    return cloud.write_ca(root + "/usrdata/cacert.pem");
+}
+
+std::string cloud_emulator_report(const CloudEmulator& cloud) {
+    std::ostringstream out;
+    out << "== Cloud (" << cloud.host() << "): " << cloud.connections() << " connections, " << cloud.handshakes()
+        << " TLS handshakes\n";
+    for (const auto& request : cloud.requests()) {
+        out << "  " << request.method << " " << request.path << " -> "
+            << (request.status ? std::to_string(request.status) : std::string("dropped"));
+        if (starts_with(request.path, kCameraPath))
+            out << "  [" << request.header("Authorization") << "]\n    " << request.body;
+        else if (!starts_with(request.path, kTokenPath))
+            out << "  (" << request.body.size() << " bytes)";
+        out << "\n";
+    }
+    auto pictures = cloud.pictures();
+    out << "== Pictures stored in the cloud (" << pictures.size() << ")\n";
+    for (const auto& picture : pictures) out << "  " << picture.name << "  " << picture.bytes.size() << " bytes\n";
+    return out.str();
+}
