@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -316,6 +317,16 @@ std::vector<std::string> SimBoard::commands_run() const {
 
 std::string SimBoard::read_file(const std::string& devicePath) const {
     return sim_read_file(root_ + devicePath);
+}
+
+std::string SimBoard::sanitizer_report() const {
+    const std::string output = daemon_output();
+    size_t first = std::string::npos;
+    for (const char* mark : {"Sanitizer", "runtime error:"})
+        first = std::min(first, output.find(mark));
+    if (first == std::string::npos) return {};
+    const size_t lineEnd = output.rfind('\n', first);
+    return output.substr(lineEnd == std::string::npos ? 0 : lineEnd + 1);
 }
 
 std::string SimBoard::transcript() const {

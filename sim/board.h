@@ -61,6 +61,8 @@ public:
     std::vector<std::string> commands_run() const;
     std::string read_file(const std::string& devicePath) const;
     std::string daemon_output() const { return read_file("/sim/daemon.out"); }
+    // The daemon's output from the first sanitizer report on; empty when there is none.
+    std::string sanitizer_report() const;
 
     // A readable transcript of both links.
     std::string transcript() const;

@@ -43,4 +43,5 @@ void identity_read() {
         log_event("sync", 2, "Get device Rev ID error: %d", firmware);
 }
 
+// For tests (state_reset.h).
 void identity_reset() { g_dmHandle = 0; }

@@ -7,6 +7,3 @@
 void identity_read();
 // 0, or the code of the call that failed.
 int modem_firmware_read();
-
-// Forgets the DM client handle (tests call this).
-void identity_reset();

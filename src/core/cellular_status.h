@@ -10,5 +10,3 @@ struct CellularStatus {
 };
 
 extern CellularStatus g_cellular;
-
-void cellular_status_reset();

@@ -105,6 +105,7 @@ int32_t clamp_upload_count(int32_t k) { return k < 5 ? 5 : (k > 50 ? 50 : k); }
 
 }  // namespace
 
+// For tests (state_reset.h).
 void config_reset() {
     g_config = DaemonConfig{};
     g_applied.reset();

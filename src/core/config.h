@@ -40,9 +40,6 @@ enum RequestResetBit : int32_t {
     kResetUpdateSim = 8,
 };
 
-// Back to the start values, appliedConfig dropped (tests call this).
-void config_reset();
-
 // Start-up: the configuration file, then CONFIG.REQ or else CONFIGPR.REQ.
 void config_load();
 // Writes the persisted fields to the configuration file (replaced atomically).

@@ -11,6 +11,7 @@ std::mutex g_atMutex;
 char g_atResponse[kAtResponseSize + 1];
 }  // namespace
 
+// For tests (state_reset.h).
 void daemon_state_reset() {
     g_state.mcuFd = -1;
     g_state.atFd = -1;

@@ -22,9 +22,6 @@ struct DaemonState {
 
 extern DaemonState g_state;
 
-// Puts every field back to its start value (tests call this between cases).
-void daemon_state_reset();
-
 // Ends the daemon from any thread. Static objects are not destroyed: the other
 // threads keep running until the process is gone and still use them.
 [[noreturn]] void daemon_exit(int status);

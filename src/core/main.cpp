@@ -10,8 +10,8 @@
 #include "device_root.h"
 #include "event_log.h"
 #include "identity.h"
-#include "power.h"
 #include "probes.h"
+#include "run_command.h"
 #include "time_seam.h"
 #include "uart.h"
 

@@ -18,8 +18,8 @@
 #include "device_root.h"
 #include "event_log.h"
 #include "image_helper.h"
-#include "power.h"
 #include "resize.h"
+#include "run_command.h"
 #include "schedule.h"
 #include "uart.h"
 

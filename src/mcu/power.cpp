@@ -1,20 +1,10 @@
 #include "power.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 
 #include "device_root.h"
+#include "run_command.h"
 #include "time_seam.h"
-
-int run_command(const char* format, ...) {
-    char command[256];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(command, sizeof command, format, args);
-    va_end(args);
-    return std::system(command);
-}
 
 int power_action(int mode) {
     int status = run_command("echo \"modem_powerdown\" > %s",

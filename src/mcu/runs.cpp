@@ -5,7 +5,7 @@
 #include "device_root.h"
 #include "event_log.h"
 #include "picture_process.h"
-#include "power.h"
+#include "run_command.h"
 #include "time_seam.h"
 #include "uart.h"
 

@@ -264,10 +264,6 @@ int QL_MCM_NW_Client_Deinit(uint32_t handle);
 int QL_MCM_DM_Client_Deinit(uint32_t handle);
 int ql_mcm_required_service_updown(uint32_t handle, int require, uint16_t mask);
 
-// Releases every client type still in use and forgets the registered
-// handlers (tests call this).
-void mcm_client_reset();
-
 // The callbacks given to the library (its thread calls them).
 void ql_mcm_ind_cb(uint32_t handle, uint32_t msg_id, void* payload, uint32_t length);
 void ql_mcm_async_cb(uint32_t handle, uint32_t msg_id, void* payload, uint32_t length,

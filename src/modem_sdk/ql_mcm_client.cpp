@@ -13,9 +13,9 @@
 #include "device_root.h"
 #include "mcm_internal.h"
 #include "mcm_wire.h"
-#include "power.h"
 #include "ql_api_log.h"
 #include "ql_mcm.h"
+#include "run_command.h"
 #include "time_seam.h"
 
 namespace {
@@ -290,6 +290,7 @@ int QL_MCM_SIM_Client_Deinit(uint32_t handle) { return QL_MCM_Client_Deinit(hand
 int QL_MCM_NW_Client_Deinit(uint32_t handle) { return QL_MCM_Client_Deinit(handle, kMcmClientNw); }
 int QL_MCM_DM_Client_Deinit(uint32_t handle) { return QL_MCM_Client_Deinit(handle, kMcmClientDm); }
 
+// For tests (state_reset.h).
 void mcm_client_reset() {
     {
         std::lock_guard<std::mutex> lock(g_registryMutex);

@@ -151,6 +151,7 @@ void mgmt_event_cb_remove(QlMgmtEventCallback callback) {
     g_eventCallbacks.remove(callback);
 }
 
+// For tests (state_reset.h).
 void mgmt_reset() {
     mgmt_close();
     std::lock_guard<std::mutex> lock(g_listMutex);

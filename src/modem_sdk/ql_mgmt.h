@@ -89,6 +89,3 @@ void mgmt_close();
 // The server's events go to every listed callback, newest first.
 void mgmt_event_cb_add(QlMgmtEventCallback callback);
 void mgmt_event_cb_remove(QlMgmtEventCallback callback);
-
-// Closes the handle and forgets the callbacks (tests call this).
-void mgmt_reset();

@@ -7,6 +7,7 @@
 #include "config.h"
 #include "modem_board.h"
 #include "probes.h"
+#include "state_reset.h"
 #include "test_root.h"
 
 namespace {

@@ -2,6 +2,7 @@
 #include "daemon_state.h"
 #include "identity.h"
 #include "modem_fixture.h"
+#include "state_reset.h"
 
 namespace {
 

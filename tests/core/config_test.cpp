@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config.h"
+#include "state_reset.h"
 #include "test_root.h"
 
 namespace {

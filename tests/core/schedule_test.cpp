@@ -6,6 +6,7 @@
 #include "config.h"
 #include "fake_clock.h"
 #include "schedule.h"
+#include "state_reset.h"
 #include "test_root.h"
 
 namespace {

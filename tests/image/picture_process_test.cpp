@@ -19,6 +19,7 @@
 #include "pictures.h"
 #include "pty_pair.h"
 #include "stand_ins.h"
+#include "state_reset.h"
 #include "test_root.h"
 
 namespace fs = std::filesystem;

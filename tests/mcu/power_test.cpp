@@ -5,6 +5,7 @@
 
 #include "fake_clock.h"
 #include "power.h"
+#include "run_command.h"
 #include "stand_ins.h"
 #include "test_root.h"
 

@@ -10,6 +10,7 @@
 #include "fake_clock.h"
 #include "mcu_protocol.h"
 #include "pty_pair.h"
+#include "state_reset.h"
 #include "test_root.h"
 
 namespace {

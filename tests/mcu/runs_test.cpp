@@ -10,6 +10,7 @@
 #include "mcu_protocol.h"
 #include "pty_pair.h"
 #include "stand_ins.h"
+#include "state_reset.h"
 #include "test_root.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include "scoped_env.h"
 #include "ql_mcm.h"
 #include "ql_mgmt.h"
+#include "state_reset.h"
 #include "test_root.h"
 
 // QZ_ROOT set to the root and its bin/ first in PATH for the object's

@@ -4,7 +4,7 @@
 #include <string>
 #include <thread>
 
-#include "board.h"
+#include "daemon_board.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ protected:
     }
     std::string log() { return board.read_file("/media/sdcard/log.txt"); }
 
-    SimBoard board{fast()};
+    DaemonBoard board{fast()};
 };
 
 TEST_F(Protocol, MalformedLinesAreIgnoredAndTheDaemonKeepsAnnouncing) {

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-#include "board.h"
+#include "daemon_board.h"
 #include "camera_card.h"
 
 namespace {
@@ -37,7 +37,7 @@ protected:
 };
 
 TEST_F(Runs, TransferSucceedingOnTheThirdTry) {
-    SimBoard board(fast());
+    DaemonBoard board(fast());
     CameraCard card;
     card.pictures = 1;
     card.oldPictures = 0;
@@ -63,7 +63,7 @@ TEST_F(Runs, TransferSucceedingOnTheThirdTry) {
 }
 
 TEST_F(Runs, SevenFailedTransfersReachZeroAtTheSixth) {
-    SimBoard board(fast());
+    DaemonBoard board(fast());
     camera_card_fail_transfers(board.root(), 1000);
     start(board);
     for (int run = 1; run <= 7; ++run) {
@@ -77,7 +77,7 @@ TEST_F(Runs, SevenFailedTransfersReachZeroAtTheSixth) {
 }
 
 TEST_F(Runs, ProcessWithoutCardSendsOnlyTheEndMark) {
-    SimBoard board(fast(false));
+    DaemonBoard board(fast(false));
     start(board);
     EXPECT_EQ(command(board, "qz+process\r"), "\x04");
     EXPECT_EQ(command(board, "qz+transfer\r"), "0\x04");

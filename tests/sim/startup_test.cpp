@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "board.h"
+#include "daemon_board.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ double seconds(std::chrono::steady_clock::duration d) {
 }
 
 TEST(Startup, AnnouncesAtPortStartThenAfterFiveSecondsThenEverySecond) {
-    SimBoard board;
+    DaemonBoard board;
     ASSERT_TRUE(board.start_daemon());
     ASSERT_TRUE(board.mcu_wait_for("RDY\r\n", 10s));
     std::this_thread::sleep_for(8500ms);
@@ -44,7 +44,7 @@ TEST(Startup, WithoutMcuPortNothingIsSentAndTheDaemonRuns) {
     SimBoard::Options options;
     options.withMcuPort = false;
     options.clockSpeed = 10;
-    SimBoard board(options);
+    DaemonBoard board(options);
     ASSERT_TRUE(board.start_daemon());
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(board.mcu_received(), "");
@@ -58,7 +58,7 @@ TEST(Startup, WithoutSdCardStartUpCompletesAndSaysLogFailed) {
     SimBoard::Options options;
     options.withSdCard = false;
     options.clockSpeed = 10;
-    SimBoard board(options);
+    DaemonBoard board(options);
     ASSERT_TRUE(board.start_daemon());
     ASSERT_TRUE(board.mcu_wait_for("RDY\r\n", 10s));
     EXPECT_NE(board.daemon_output().find("Log failed"), std::string::npos);

@@ -10,6 +10,7 @@
 #include "daemon_state.h"
 #include "device_root.h"
 #include "sim_files.h"
+#include "state_reset.h"
 
 namespace fs = std::filesystem;
 
