@@ -12,3 +12,4 @@ cmake --preset host >/dev/null
 cmake --build --preset host
 build/host/bench/resize_bench
 build/host/bench/process_bench 20
+build/host/bench/sync_bench 20

@@ -5,6 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 
 #include <filesystem>
@@ -36,6 +39,16 @@ std::vector<std::string> sim_recorded_calls(const std::string& log) {
         lines.push_back(line);
     }
     return lines;
+}
+
+int sim_run(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 namespace {

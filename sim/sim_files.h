@@ -15,6 +15,10 @@ std::string sim_record_line(const std::string& root, const std::string& name);
 // The calls in a recorder log, one a line, without the space a call without arguments leaves.
 std::vector<std::string> sim_recorded_calls(const std::string& log);
 
+// Runs a shell command and collects its standard output; its exit status, -1
+// when it did not exit normally.
+int sim_run(const std::string& command, std::string& output);
+
 // Opens a raw pseudo-terminal pair; returns the master (-1 on failure) and sets
 // the slave, opened with `slaveFlags` added, and its name.
 int sim_open_pty(int& slave, std::string& slaveName, int slaveFlags = 0);

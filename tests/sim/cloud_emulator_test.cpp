@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "cloud_emulator.h"
@@ -21,12 +19,7 @@ struct CurlRun {
 
 CurlRun curl(const std::string& arguments) {
     CurlRun run;
-    FILE* pipe = popen(("curl -sS " + arguments + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.exitCode = sim_run("curl -sS " + arguments + " 2>/dev/null", run.output);
     return run;
 }
 
