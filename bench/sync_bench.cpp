@@ -1,9 +1,11 @@
-// One "sync" of the real daemon that uploads transmit copies to the cloud
+// A "sync" of the real daemon that uploads transmit copies to the cloud
 // emulator on loopback, against Debian's curl uploading the same files in one
-// invocation: wall time, TCP connections and TLS handshakes, the daemon's
-// peak memory during the sync.
+// invocation, in alternating rounds: wall time, TCP connections and TLS
+// handshakes, the daemon's peak memory during a sync.
+// Usage: sync_bench [PICTURES (20) [ROUNDS (7)]]
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -118,27 +120,60 @@ int fail(const SimBoard& board, const char* why) {
     return 1;
 }
 
+struct Round {
+    double wall = 0;
+    double untilFirstRequest = 0;
+    size_t requests = 0;
+    Counters used{};
+    long peakKb = 0;
+};
+
+// Measures `work` by what it costs and what reached the cloud; false when
+// it did not store `pictures` more pictures.
+template <typename Work>
+bool measure(const CloudEmulator& cloud, size_t pictures, Round& round, Work work) {
+    const Counters start = counters(cloud);
+    const size_t requestsBefore = cloud.requests().size();
+    const size_t storedBefore = cloud.pictures().size();
+    const auto clock = Clock::now();
+    const bool worked = work();
+    round.wall = seconds_since(clock);
+    const Counters end = counters(cloud);
+    round.used = {end.connections - start.connections, end.handshakes - start.handshakes};
+    const std::vector<CloudRequest> requests = cloud.requests();
+    round.requests = requests.size() - requestsBefore;
+    if (round.requests > 0)
+        round.untilFirstRequest = std::chrono::duration<double>(requests[requestsBefore].when - clock).count();
+    return worked && cloud.pictures().size() == storedBefore + pictures;
+}
+
+double median(std::vector<Round> rounds, double Round::*field) {
+    std::sort(rounds.begin(), rounds.end(), [field](const Round& a, const Round& b) { return a.*field < b.*field; });
+    return rounds[rounds.size() / 2].*field;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 20;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
     SimBoard::Options options;
     options.clockSpeed = 20;  // the modem's bring-up; the sync itself does not sleep
     SimBoard board(options);
     CloudScenario scenario;
     CloudEmulator cloud(scenario);
-    if (!cloud.start() || !cloud_emulator_attach(cloud, scenario, board.root())) {
-        std::fprintf(stderr, "the cloud emulator did not start\n");
+    if (count < 1 || rounds < 1 || !cloud.start() || !cloud_emulator_attach(cloud, scenario, board.root())) {
+        std::fprintf(stderr, "usage: sync_bench [PICTURES [ROUNDS]]; the cloud emulator must start\n");
         return 1;
     }
     const std::string staged = board.path("/sim/bench/");
     const std::string transmit = board.path("/media/sdcard/transmit/");
+    const std::string ca = board.path("/usrdata/cacert.pem");
     fs::create_directories(transmit);
     fs::create_directories(staged);
     const std::vector<std::string> names = write_copies(staged, count);
     uintmax_t bytes = 0;
     for (const auto& name : names) bytes += fs::file_size(staged + name);
-    std::printf("%d transmit copies, %ju bytes on average\n", count, bytes / static_cast<uintmax_t>(count));
 
     if (!board.start_daemon() || !board.mcu_wait_for("RDY\r\n", 10s)) return fail(board, "the daemon did not start");
     const pid_t pid = board.daemon_pid();
@@ -146,42 +181,43 @@ int main(int argc, char** argv) {
     // for every sync but a device's first.
     if (!command(board, "qz+cell\r", 30s) || !command(board, "qz+sync\r", 120s) || cloud.camera_documents().empty())
         return fail(board, "the warm-up sync did not reach the cloud");
-
-    for (const auto& name : names) fs::copy_file(staged + name, transmit + name);
-    reset_peak(pid);
     const long before = status_kb(pid, "VmRSS:");
-    const Counters daemonStart = counters(cloud);
-    const auto daemonClock = Clock::now();
-    const bool synced = command(board, "qz+sync\r", 300s);
-    const double daemonWall = seconds_since(daemonClock);
-    const Counters daemonEnd = counters(cloud);
-    const long peak = status_kb(pid, "VmHWM:");
-    const size_t daemonStored = cloud.pictures().size();
-    if (!synced || daemonStored != names.size()) return fail(board, "the sync did not store every picture");
 
-    const std::string config = curl_uploads(cloud, board.path("/usrdata/cacert.pem"), staged, names);
-    if (config.empty()) return fail(board, "the cloud gave curl no instructions");
-    sim_write_file(board.path("/sim/bench/curl.conf"), config);
-    const Counters curlStart = counters(cloud);
-    std::string ignored;
-    const auto curlClock = Clock::now();
-    const int curlExit = sim_run("curl -sS -K " + board.path("/sim/bench/curl.conf"), ignored);
-    const double curlWall = seconds_since(curlClock);
-    const Counters curlEnd = counters(cloud);
-    if (curlExit != 0 || cloud.pictures().size() != 2 * names.size()) return fail(board, "curl did not store every picture");
+    // Rounds alternate, so that both see the same load on the machine.
+    std::vector<Round> daemonRounds(static_cast<size_t>(rounds)), curlRounds(static_cast<size_t>(rounds));
+    for (size_t r = 0; r < daemonRounds.size(); ++r) {
+        for (const auto& name : names) fs::copy_file(staged + name, transmit + name);
+        reset_peak(pid);
+        if (!measure(cloud, names.size(), daemonRounds[r], [&] { return command(board, "qz+sync\r", 300s); }))
+            return fail(board, "the sync did not store every picture");
+        daemonRounds[r].peakKb = status_kb(pid, "VmHWM:");
 
-    std::printf("\n| measure | daemon \"sync\" | curl, one run |\n|---|---|---|\n");
-    std::printf("| pictures uploaded | %d (%ju bytes, %ju on average) | %d |\n", count, bytes,
-                bytes / static_cast<uintmax_t>(count), count);
+        const std::string config = curl_uploads(cloud, ca, staged, names);
+        if (config.empty()) return fail(board, "the cloud gave curl no instructions");
+        sim_write_file(staged + "curl.conf", config);
+        std::string ignored;
+        if (!measure(cloud, names.size(), curlRounds[r],
+                     [&] { return sim_run("curl -sS -K " + staged + "curl.conf", ignored) == 0; }))
+            return fail(board, "curl did not store every picture");
+    }
+
+    const Round& d = daemonRounds.back();
+    const Round& c = curlRounds.back();
+    long peak = 0;
+    for (const auto& round : daemonRounds) peak = std::max(peak, round.peakKb);
+    const double daemonWall = median(daemonRounds, &Round::wall), curlWall = median(curlRounds, &Round::wall);
+    std::printf("\n%d transmit copies of %ju bytes on average, %d rounds (medians)\n\n", count,
+                bytes / static_cast<uintmax_t>(count), rounds);
+    std::printf("| measure | daemon \"sync\" | curl, one run |\n|---|---|---|\n");
     std::printf("| wall time | %.3f s | %.3f s |\n", daemonWall, curlWall);
     std::printf("| wall time ratio (daemon / curl) | %.2f | 1 |\n", daemonWall / curlWall);
-    std::printf("| TCP connections | %d | %d |\n", daemonEnd.connections - daemonStart.connections,
-                curlEnd.connections - curlStart.connections);
-    std::printf("| TLS handshakes | %d | %d |\n", daemonEnd.handshakes - daemonStart.handshakes,
-                curlEnd.handshakes - curlStart.handshakes);
-    std::printf("| daemon resident memory before the sync | %ld kB | |\n", before);
-    std::printf("| daemon peak resident memory during the sync (VmHWM) | %ld kB | |\n", peak);
-    std::printf("\nThe daemon's sync also PUTs its camera record; curl only uploads.\n");
+    std::printf("| from the start to the first request | %.3f s | %.3f s |\n",
+                median(daemonRounds, &Round::untilFirstRequest), median(curlRounds, &Round::untilFirstRequest));
+    std::printf("| requests | %zu | %zu |\n", d.requests, c.requests);
+    std::printf("| TCP connections | %d | %d |\n", d.used.connections, c.used.connections);
+    std::printf("| TLS handshakes | %d | %d |\n", d.used.handshakes, c.used.handshakes);
+    std::printf("| daemon resident memory before the syncs | %ld kB | |\n", before);
+    std::printf("| daemon peak resident memory during a sync (VmHWM) | %ld kB | |\n", peak);
     board.mcu_send("qz+powerdown\r");
     board.wait_exit(5s);
     return 0;

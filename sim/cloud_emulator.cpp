@@ -128,6 +128,7 @@ void CloudEmulator::State::record(const httplib::Request& req, int status) {
     for (const auto& [key, value] : req.headers) request.headers.emplace_back(key, value);
     request.body = req.body;
     request.status = status;
+    request.when = std::chrono::steady_clock::now();
     received.push_back(std::move(request));
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,6 +39,7 @@ struct CloudRequest {
     std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
     std::string body;
     int status = 0;  // 0: the connection was dropped
+    std::chrono::steady_clock::time_point when;  // its headers and body had arrived
 
     // The first header of that name (any case); empty when missing.
     std::string header(const std::string& name) const;
