@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -107,7 +109,7 @@ struct CloudEmulator::State {
     struct Slot {
         std::string name, key;
     };
-    std::vector<Slot> slots;  // storage endpoints handed out, by index
+    std::vector<Slot> slots;  // endpoints handed out, by index
 
     void serve();
     void record(const httplib::Request& req, int status);
@@ -118,6 +120,10 @@ struct CloudEmulator::State {
     void storage(const httplib::Request& req, httplib::Response& res);
     std::string camera_answer(json_object* document);
     void uploads_answer(json_object* offered, json_object* answer);
+    void address(json_object* instruction, const char* name, const char* endpoint, const char* contentType);
+    void address_requests();
+    const Slot* slot_of(const httplib::Request& req) const;
+    void download(const httplib::Request& req, httplib::Response& res);
     void take_acknowledgements(json_object* document);
 };
 
@@ -224,6 +230,30 @@ void CloudEmulator::State::take_acknowledgements(json_object* document) {
     }
 }
 
+// Adds "host", "path", "verb" and "headers" for a new endpoint of ours:
+// "storage" takes an upload, "files" serves a download. A key header ties
+// the endpoint to this instruction.
+void CloudEmulator::State::address(json_object* instruction, const char* name, const char* endpoint,
+                                   const char* contentType) {
+    Slot slot{name, random_hex(12)};
+    std::string path = std::string("/") + endpoint + "/" + std::to_string(slots.size()) + "/" + url_encode(name);
+    slots.push_back(slot);
+    json_object* headers = json_object_new_array();
+    std::vector<std::pair<const char*, std::string>> lines{{"X-Upload-Key", slot.key}};
+    if (contentType) lines.emplace_back("Content-Type", contentType);
+    for (const auto& [header, value] : lines) {
+        json_object* line = json_object_new_object();
+        json_object_object_add(line, "name", json_object_new_string(header));
+        json_object_object_add(line, "value", json_object_new_string(value.c_str()));
+        json_object_array_add(headers, line);
+    }
+    json_object_object_add(instruction, "host",
+                           json_object_new_string(("https://127.0.0.1:" + std::to_string(port)).c_str()));
+    json_object_object_add(instruction, "path", json_object_new_string(path.c_str()));
+    json_object_object_add(instruction, "verb", json_object_new_string(contentType ? "PUT" : "GET"));
+    json_object_object_add(instruction, "headers", headers);
+}
+
 void CloudEmulator::State::uploads_answer(json_object* offered, json_object* answer) {
     json_object* instructions = json_object_new_array();
     json_object_object_add(answer, "uploads", instructions);
@@ -235,36 +265,55 @@ void CloudEmulator::State::uploads_answer(json_object* offered, json_object* ans
         const char* name = json_member_string(entry, "name");
         int64_t size = 0;
         if (name == nullptr || !json_member_int(entry, "size", size)) continue;
-        Slot slot{name, random_hex(12)};
-        std::string path = "/storage/" + std::to_string(slots.size()) + "/" + url_encode(name);
-        slots.push_back(slot);
-
-        json_object* headers = json_object_new_array();
-        for (const auto& [header, value] : {std::pair<const char*, std::string>{"X-Upload-Key", slot.key},
-                                             {"Content-Type", "image/jpeg"}}) {
-            json_object* line = json_object_new_object();
-            json_object_object_add(line, "name", json_object_new_string(header));
-            json_object_object_add(line, "value", json_object_new_string(value.c_str()));
-            json_object_array_add(headers, line);
-        }
         json_object* instruction = json_object_new_object();
         json_object_object_add(instruction, "name", json_object_new_string(name));
-        json_object_object_add(instruction, "host",
-                               json_object_new_string(("https://127.0.0.1:" + std::to_string(port)).c_str()));
-        json_object_object_add(instruction, "path", json_object_new_string(path.c_str()));
-        json_object_object_add(instruction, "verb", json_object_new_string("PUT"));
+        address(instruction, name, "storage", "image/jpeg");
         json_object_object_add(instruction, "size", json_object_new_int64(size));
-        json_object_object_add(instruction, "headers", headers);
         json_object_array_add(instructions, instruction);
     }
 }
 
+// Instructions of the scenario's requests that name no "host" get endpoints
+// of ours: downloads for "update" and "updateModem", uploads for the others.
+void CloudEmulator::State::address_requests() {
+    if (!pendingRequests) return;
+    json_object_object_foreach(pendingRequests.get(), kind, request) {
+        json_object* content = nullptr;
+        if (!json_object_object_get_ex(request, "content", &content) || !json_object_is_type(content, json_type_array))
+            continue;
+        const bool download = strcmp(kind, "update") == 0 || strcmp(kind, "updateModem") == 0;
+        for (size_t i = 0; i < json_object_array_length(content); ++i) {
+            json_object* instruction = json_object_array_get_idx(content, i);
+            const char* name = json_member_string(instruction, "name");
+            if (name && !json_object_object_get_ex(instruction, "host", nullptr))
+                address(instruction, name, download ? "files" : "storage",
+                        download ? nullptr : strcmp(kind, "log") == 0 ? "text/plain" : "image/jpeg");
+        }
+    }
+}
+
+// The slot a request to /storage/<n>/... or /files/<n>/... names, when its key matches.
+const CloudEmulator::State::Slot* CloudEmulator::State::slot_of(const httplib::Request& req) const {
+    size_t index = std::strtoul(req.matches[1].str().c_str(), nullptr, 10);
+    if (index >= slots.size() || req.get_header_value("X-Upload-Key") != slots[index].key) return nullptr;
+    return &slots[index];
+}
+
+void CloudEmulator::State::download(const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const Slot* slot = slot_of(req);
+    if (slot == nullptr) return answer(req, res, 403, "{\"error\": \"bad key\"}");
+    auto file = scenario.files.find(slot->name);
+    if (file == scenario.files.end()) return answer(req, res, 404, "{\"error\": \"no such file\"}");
+    record(req, 200);
+    res.set_content(file->second, "application/octet-stream");
+}
+
 void CloudEmulator::State::storage(const httplib::Request& req, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(mutex);
-    size_t index = std::stoul(req.matches[1].str());
-    if (index >= slots.size() || req.get_header_value("X-Upload-Key") != slots[index].key)
-        return answer(req, res, 403, "{\"error\": \"bad upload key\"}");
-    const std::string& name = slots[index].name;
+    const Slot* slot = slot_of(req);
+    if (slot == nullptr) return answer(req, res, 403, "{\"error\": \"bad key\"}");
+    const std::string name = slot->name;
     auto fault = scenario.uploadStatus.find(name);
     if (fault != scenario.uploadStatus.end() && fault->second == 0) return drop(req, res);
     if (fault != scenario.uploadStatus.end() && fault->second / 100 != 2)
@@ -307,6 +356,7 @@ bool CloudEmulator::start() {
     s.server->Get(R"(/camapi/v3/token/[^/]+)", [&s](const httplib::Request& q, httplib::Response& r) { s.token(q, r); });
     s.server->Put(R"(/camapi/v3/camera/[^/]+)", [&s](const httplib::Request& q, httplib::Response& r) { s.camera(q, r); });
     s.server->Put(R"(/storage/(\d+)/.+)", [&s](const httplib::Request& q, httplib::Response& r) { s.storage(q, r); });
+    s.server->Get(R"(/files/(\d+)/.+)", [&s](const httplib::Request& q, httplib::Response& r) { s.download(q, r); });
     auto unknown = [&s](const httplib::Request& q, httplib::Response& r) {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.answer(q, r, 404, "{\"error\": \"no such endpoint\"}");
@@ -317,6 +367,7 @@ bool CloudEmulator::start() {
     s.server->Post(".*", unknown);
     s.port = s.server->bind_to_any_port("127.0.0.1");
     if (s.port <= 0) return false;
+    s.address_requests();
     s.listener = std::thread(&State::serve, &s);
     return true;
 }
@@ -402,6 +453,9 @@ bool cloud_scenario_parse(const std::string& json, CloudScenario& s) {
     if (json_object* statuses = json_member_object(c, "upload_status")) {
         json_object_object_foreach(statuses, name, status) s.uploadStatus[name] = json_object_get_int(status);
     }
+    if (json_object* files = json_member_object(c, "files")) {
+        json_object_object_foreach(files, name, path) s.files[name] = sim_read_file(json_object_get_string(path));
+    }
     json_object* foreign = nullptr;
     s.foreignCa = json_object_object_get_ex(c, "foreign_ca", &foreign) && json_object_get_boolean(foreign);
     return true;
@@ -432,7 +486,7 @@ std::string cloud_emulator_report(const CloudEmulator& cloud) {
         out << "\n";
     }
     auto pictures = cloud.pictures();
-    out << "== Pictures stored in the cloud (" << pictures.size() << ")\n";
+    out << "== Files stored in the cloud (" << pictures.size() << ")\n";
     for (const auto& picture : pictures) out << "  " << picture.name << "  " << picture.bytes.size() << " bytes\n";
     return out.str();
 }

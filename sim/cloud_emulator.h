@@ -23,7 +23,9 @@ struct CloudScenario {
     std::string tokenAnswer;        // the token endpoint's answer instead of a fresh token
     std::string storedToken;        // a token the device already holds and the service accepts
     std::string config;             // JSON object sent as "config" in the first good answer
-    std::string requests;           // JSON object sent as "requests" until acknowledged
+    std::string requests;           // JSON object sent as "requests" until acknowledged; its
+                                    // instructions without "host" get endpoints of ours
+    std::map<std::string, std::string> files;  // name -> bytes that download instructions serve
     int picturesWanted = -1;        // pictures asked for per answer; -1: every one offered
     std::map<std::string, int> uploadStatus;  // picture name -> storage status; 0 drops the connection
     bool foreignCa = false;         // the server certificate comes from another CA
@@ -45,7 +47,7 @@ struct CloudRequest {
     std::string header(const std::string& name) const;
 };
 
-// A picture the storage accepted.
+// A file the storage accepted: a picture, or what a request's upload sent.
 struct StoredPicture {
     std::string name;
     std::string bytes;
@@ -87,5 +89,5 @@ private:
 bool cloud_emulator_attach(const CloudEmulator& cloud, const CloudScenario& scenario,
                            const std::string& root);
 
-// The camera records and stored pictures, readably, for a transcript.
+// The requests received and the files stored, readably, for a transcript.
 std::string cloud_emulator_report(const CloudEmulator& cloud);
