@@ -1,13 +1,19 @@
 #include "atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
+
+// Hidden, and with an ending no picture or configuration file has.
+constexpr const char kTempPrefix[] = ".qz-";
+constexpr const char kTempSuffix[] = ".tmp";
 
 std::string folder_of(const std::string& path) {
     auto slash = path.rfind('/');
@@ -31,8 +37,8 @@ bool finish(FILE* file) {
 
 int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer) {
     std::string target(path);
-    std::string temp = target + ".XXXXXX";
-    int fd = mkstemp(temp.data());
+    std::string temp = folder_of(target) + "/" + kTempPrefix + "XXXXXX" + kTempSuffix;
+    int fd = mkostemps(temp.data(), static_cast<int>(std::strlen(kTempSuffix)), O_CLOEXEC);
     if (fd < 0) return -1;
     fchmod(fd, 0644);
     FILE* file = fdopen(fd, "wb");
@@ -48,4 +54,20 @@ int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer
     }
     sync_folder(folder_of(target));
     return 0;
+}
+
+bool atomic_file_is_temporary(const char* name) {
+    const size_t length = std::strlen(name);
+    const size_t prefix = sizeof kTempPrefix - 1, suffix = sizeof kTempSuffix - 1;
+    return length >= prefix + suffix && std::strncmp(name, kTempPrefix, prefix) == 0 &&
+           std::strcmp(name + length - suffix, kTempSuffix) == 0;
+}
+
+void atomic_file_remove_stale(const char* path) {
+    const std::string folder = folder_of(path);
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return;
+    while (dirent* item = readdir(listing))
+        if (atomic_file_is_temporary(item->d_name)) unlink((folder + "/" + item->d_name).c_str());
+    closedir(listing);
 }

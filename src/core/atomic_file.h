@@ -9,3 +9,11 @@
 // returns false or any step fails, the old file stays as it was and -1 is
 // returned; 0 on success.
 int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer);
+
+// Whether a file name is one of the temporary names above. No listing, run or
+// upload takes such a file: a power cut can leave one behind, half written.
+bool atomic_file_is_temporary(const char* name);
+
+// Removes the temporary files that cut-short saves left in the folder of
+// `path` (a path ending in "/" names the folder itself). Start-up calls it.
+void atomic_file_remove_stale(const char* path);

@@ -114,6 +114,8 @@ void config_reset() {
 json_object* config_applied() { return g_applied.get(); }
 
 void config_load() {
+    // A save cut short by a power cut leaves its temporary file beside the file.
+    atomic_file_remove_stale(device_path(kConfigFile).c_str());
     std::string line;
     if (read_first_line(device_path(kConfigFile), line) && !line.empty()) {
         JsonPtr file = json_parse(line.c_str());

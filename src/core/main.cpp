@@ -10,6 +10,7 @@
 #include "device_root.h"
 #include "event_log.h"
 #include "identity.h"
+#include "picture_process.h"
 #include "probes.h"
 #include "run_command.h"
 #include "time_seam.h"
@@ -29,6 +30,7 @@ void start_up() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     device_root_init();
     log_event("main", 0, "Modem power-on");
+    remove_stale_picture_temporaries();
     config_load();
     run_command("%s", device_path("/usrdata/prune.sh").c_str());
     at_port_start();

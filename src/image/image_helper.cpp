@@ -2,13 +2,17 @@
 
 #include <libexif/exif-data.h>
 #include <libexif/exif-entry.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "atomic_file.h"
 #include "clock_helpers.h"
 #include "jpeg_sections.h"
 
@@ -25,12 +29,14 @@ bool fields_in_range(std::initializer_list<int> fields) {
                        [](int field) { return field > -kFieldLimit && field < kFieldLimit; });
 }
 
-// Six numbers read with `pattern` into `fields` as broken-down local time.
+// Six numbers read with `pattern` into `fields` as broken-down local time. A
+// camera whose clock was never set writes zeros: that is no date.
 int parse_fields(struct tm* fields, const char* text, const char* pattern) {
     int year, month, day, hour, minute, second;
     if (text == nullptr ||
         std::sscanf(text, pattern, &year, &month, &day, &hour, &minute, &second) != 6 ||
-        !fields_in_range({year, month, day, hour, minute, second}))
+        !fields_in_range({year, month, day, hour, minute, second}) || year <= 0 || month <= 0 ||
+        day <= 0)
         return 0;
     fields->tm_year = year - 1900;
     fields->tm_mon = month - 1;
@@ -40,6 +46,16 @@ int parse_fields(struct tm* fields, const char* text, const char* pattern) {
     fields->tm_sec = second;
     fields->tm_isdst = -1;
     return 1;
+}
+
+// The local time the fields name; false when the module could not hold it
+// (its times are 32-bit).
+bool to_time(struct tm fields, int32_t& when) {
+    const time_t converted = mktime(&fields);
+    const int64_t wide = static_cast<int64_t>(converted);
+    if (converted == static_cast<time_t>(-1) || wide < INT32_MIN || wide > INT32_MAX) return false;
+    when = static_cast<int32_t>(wide);
+    return true;
 }
 
 struct tm local_fields(time_t when) {
@@ -89,12 +105,20 @@ void attach_and_save(ExifData* exif, const char* copy_path) {
     jpeg_sections_save_file(copy.get(), copy_path);
 }
 
+// The time the entry's text names; false when it is no date the module can hold.
+bool entry_time(const ExifEntry* entry, int32_t& when) {
+    char text[32];
+    entry_text(entry, text);
+    struct tm fields = local_fields(clock_now());
+    return exif_parse_date(&fields, text) == 1 && to_time(fields, when);
+}
+
 // The source's sections, EXIF block and dated entry, all present, or an empty result.
 struct DatedSource {
     JpegSectionsHandle sections;
     ExifHandle exif;
     ExifEntry* entry = nullptr;
-    struct tm date {};
+    int32_t taken = 0;
 };
 
 bool load_dated(const char* path, DatedSource& source) {
@@ -102,11 +126,118 @@ bool load_dated(const char* path, DatedSource& source) {
     if (!source.sections) return false;
     source.exif.reset(jpeg_sections_get_exif(source.sections.get()));
     source.entry = date_entry(source.exif.get());
-    if (source.entry == nullptr) return false;
-    char text[32];
-    entry_text(source.entry, text);
-    source.date = local_fields(clock_now());
-    return exif_parse_date(&source.date, text) == 1;
+    return source.entry != nullptr && entry_time(source.entry, source.taken);
+}
+
+// The fresh block's date: the source's text as it is.
+void copy_text(ExifEntry* fresh, const ExifEntry* source) {
+    std::memcpy(fresh->data, source->data, std::min(source->size, kDateSize));
+    fresh->data[kDateSize - 1] = '\0';
+}
+
+// The source's date moved by the drift; false when that is no time the module can hold.
+bool corrected_text(int32_t taken, int32_t drift_minutes, char (&text)[kDateSize]) {
+    const int64_t corrected = int64_t{taken} + int64_t{drift_minutes} * 60;
+    if (corrected < INT32_MIN || corrected > INT32_MAX) return false;
+    struct tm fields = local_fields(static_cast<time_t>(corrected));
+    // Formatted in full, then cut to the entry's 19 characters and terminator.
+    char formatted[80];
+    std::snprintf(formatted, sizeof formatted, "%4d:%02d:%02d %02d:%02d:%02d",
+                  fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
+                  fields.tm_min, fields.tm_sec);
+    std::memset(text, 0, kDateSize);
+    std::memcpy(text, formatted, kDateChars);
+    return true;
+}
+
+// The numbers of a TIFF block (the EXIF payload after its "Exif" header).
+struct Tiff {
+    const uint8_t* bytes;
+    size_t size;
+    bool intel;
+
+    bool number(size_t at, size_t width, uint32_t& value) const {
+        if (at > size || width > size - at) return false;
+        value = 0;
+        for (size_t i = 0; i < width; ++i) value = value << 8 | bytes[at + (intel ? width - 1 - i : i)];
+        return true;
+    }
+    // Where the tag's 12-byte entry lies in the directory at `directory`; 0 when it has none.
+    size_t entry(uint32_t directory, uint32_t tag) const {
+        uint32_t count = 0, found = 0;
+        if (!number(directory, 2, count)) return 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            const size_t at = size_t{directory} + 2 + size_t{12} * i;
+            if (!number(at, 2, found)) return 0;
+            if (found == tag) return at;
+        }
+        return 0;
+    }
+};
+
+constexpr size_t kTiffStart = 6;  // after the "Exif\0\0" header
+constexpr uint32_t kExifIfdPointer = 0x8769;
+
+// Where DateTimeOriginal's text lies in an EXIF payload, and its length.
+bool find_date_text(const uint8_t* payload, size_t size, size_t& offset, size_t& length) {
+    if (size < kTiffStart + 8) return false;
+    const Tiff tiff{payload + kTiffStart, size - kTiffStart, payload[kTiffStart] == 'I'};
+    uint32_t first = 0, exifDirectory = 0, format = 0, count = 0, value = 0;
+    size_t pointer = 0, date = 0;
+    if (!tiff.number(4, 4, first) || (pointer = tiff.entry(first, kExifIfdPointer)) == 0 ||
+        !tiff.number(pointer + 8, 4, exifDirectory) ||
+        (date = tiff.entry(exifDirectory, EXIF_TAG_DATE_TIME_ORIGINAL)) == 0 ||
+        !tiff.number(date + 2, 2, format) || format != EXIF_FORMAT_ASCII ||
+        !tiff.number(date + 4, 4, count))
+        return false;
+    // Up to four bytes sit in the entry itself; longer texts where it points.
+    size_t at = date + 8;
+    if (count > 4) {
+        if (!tiff.number(date + 8, 4, value)) return false;
+        at = value;
+    }
+    if (at > tiff.size || count > tiff.size - at) return false;
+    offset = kTiffStart + at;
+    length = count;
+    return true;
+}
+
+struct FileClose {
+    void operator()(FILE* file) const noexcept { std::fclose(file); }
+};
+
+bool read_file(const char* path, std::vector<uint8_t>& bytes) {
+    std::unique_ptr<FILE, FileClose> file(std::fopen(path, "rbe"));
+    struct stat status {};
+    if (!file || fstat(fileno(file.get()), &status) != 0 || status.st_size < 0 ||
+        static_cast<uint64_t>(status.st_size) > SIZE_MAX)
+        return false;
+    bytes.resize(static_cast<size_t>(status.st_size));
+    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+}
+
+// Writes the corrected text over the camera's own in the file itself: every
+// other byte stays as the camera wrote it, whatever the EXIF library makes of
+// the rest of the block. False when the file was left unchanged.
+bool rewrite_date_in_file(const char* path, const DatedSource& source, const char* text) {
+    const JpegSections* sections = source.sections.get();
+    const JpegSection* exif = nullptr;
+    for (uint32_t i = 0; i < sections->count && exif == nullptr; ++i)
+        if (sections->sections[i].exif != nullptr) exif = &sections->sections[i];
+    size_t offset = 0, length = 0;
+    const uint32_t start = jpeg_sections_exif_offset(sections);
+    if (exif == nullptr || start == 0 || !find_date_text(exif->data, exif->size, offset, length) ||
+        length != source.entry->size || length < kDateChars)
+        return false;
+    std::vector<uint8_t> bytes;
+    if (!read_file(path, bytes) || start + offset + length > bytes.size()) return false;
+    uint8_t* date = bytes.data() + start + offset;
+    // Only where the library found the very same text.
+    if (std::memcmp(date, source.entry->data, length) != 0) return false;
+    std::memcpy(date, text, kDateChars);
+    return atomic_file_write(path, [&bytes](FILE* file) {
+               return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+           }) == 0;
 }
 
 }  // namespace
@@ -119,23 +250,20 @@ int exif_parse_date(struct tm* fields, const char* text) {
 
 int32_t iso_date_to_time(const char* text) {
     struct tm fields = local_fields(clock_now());
-    if (parse_fields(&fields, text, "%d-%d-%dT%d:%d:%d") == 0) return 0;
-    return static_cast<int32_t>(mktime(&fields));
+    int32_t when = 0;
+    if (parse_fields(&fields, text, "%d-%d-%dT%d:%d:%d") == 0 || !to_time(fields, when)) return 0;
+    return when;
 }
 
 int32_t exif_picture_time(const char* path) {
-    time_t now = clock_now();
+    const int32_t now = static_cast<int32_t>(clock_now());
     JpegSectionsHandle sections(jpeg_sections_from_file(path));
     if (!sections) return 0;
     ExifHandle exif(jpeg_sections_get_exif(sections.get()));
     if (!exif) return 0;
-    ExifEntry* entry = date_entry(exif.get());
-    if (entry == nullptr) return static_cast<int32_t>(now);
-    char text[32];
-    entry_text(entry, text);
-    struct tm fields = local_fields(now);
-    if (exif_parse_date(&fields, text) == 0) return static_cast<int32_t>(now);
-    return static_cast<int32_t>(mktime(&fields));
+    const ExifEntry* entry = date_entry(exif.get());
+    int32_t taken = 0;
+    return entry != nullptr && entry_time(entry, taken) ? taken : now;
 }
 
 void init_tag(ExifData* exif, int ifd, int tag) {
@@ -158,8 +286,7 @@ void exif_copy_date(const char* source_path, const char* copy_path) {
     if (!load_dated(source_path, source)) return;
     ExifEntry* entry = fresh_date_entry(fresh.get());
     if (entry == nullptr) return;
-    std::memcpy(entry->data, source.entry->data, std::min(source.entry->size, kDateSize));
-    entry->data[kDateSize - 1] = '\0';
+    copy_text(entry, source.entry);
     attach_and_save(fresh.get(), copy_path);
 }
 
@@ -168,21 +295,15 @@ void exif_correct_date(const char* source_path, const char* copy_path, int32_t d
     if (!fresh) return;
     DatedSource source;
     if (!load_dated(source_path, source)) return;
-    int64_t corrected = static_cast<int64_t>(mktime(&source.date)) + int64_t{drift_minutes} * 60;
-    struct tm fields = local_fields(static_cast<time_t>(corrected));
-    // Formatted in full, then cut to the entry's 19 characters and terminator.
-    char formatted[80];
-    std::snprintf(formatted, sizeof formatted, "%4d:%02d:%02d %02d:%02d:%02d",
-                  fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
-                  fields.tm_min, fields.tm_sec);
-    char text[kDateSize] = {};
-    std::memcpy(text, formatted, kDateChars);
-
     ExifEntry* entry = fresh_date_entry(fresh.get());
     if (entry == nullptr) return;
-    std::memcpy(entry->data, text, sizeof text);
+    // The camera's file first: when it cannot take the corrected date, the copy
+    // keeps the camera's date too, so that both always tell the same.
+    char text[kDateSize];
+    if (corrected_text(source.taken, drift_minutes, text) &&
+        rewrite_date_in_file(source_path, source, text))
+        std::memcpy(entry->data, text, kDateSize);
+    else
+        copy_text(entry, source.entry);
     attach_and_save(fresh.get(), copy_path);
-
-    std::memcpy(source.entry->data, text, std::min<size_t>(source.entry->size, kDateChars));
-    jpeg_sections_save_file(source.sections.get(), source_path);
 }

@@ -13,6 +13,10 @@
 struct JpegSectionsPrivate {
     uint32_t refs;
     ExifLog* log;
+    // Parsing stopped on a problem: the container lacks part of the file.
+    bool partial;
+    // Where the first EXIF section's payload began in the loaded bytes; 0 for none.
+    uint32_t exifOffset;
 };
 
 namespace {
@@ -104,6 +108,63 @@ JpegSection* first_exif_section(JpegSections* container) {
     return nullptr;
 }
 
+// Appends the sections of the byte stream; false when it stopped before the end.
+bool parse(JpegSections* container, const uint8_t* bytes, uint32_t length) {
+    uint32_t o = 0;
+    while (o < length) {
+        // Some cameras pad between segments; decoders skip to the next marker.
+        if (container->count > 0)
+            while (o < length && bytes[o] != 0xFF) ++o;
+        // Any number of fill bytes 0xFF may come before a marker.
+        uint32_t fill = 0;
+        while (fill < length - o && bytes[o + fill] == 0xFF) ++fill;
+        if (fill >= length - o || !is_marker(bytes[o + fill])) {
+            report(container, EXIF_LOG_CODE_CORRUPT_DATA,
+                   "Data does not follow JPEG specification.");
+            return false;
+        }
+        uint8_t marker = bytes[o + fill];
+        JpegSection* section = append_section(container);
+        if (section == nullptr) return false;
+        section->marker = marker;
+        o += fill + 1;
+        if (marker == kJpegMarkerSOI || marker == kJpegMarkerEOI) continue;
+
+        if (length - o < 2) return false;
+        int32_t declared = (bytes[o] << 8) | bytes[o + 1];
+        if (declared < 2) return false;
+        uint32_t content = static_cast<uint32_t>(declared - 2);
+        if (content > length - o - 2) return false;
+        o += 2;
+        const uint8_t* payload = bytes + o;
+
+        section->data = copy_bytes(container, payload, content);
+        if (section->data == nullptr) return false;
+        section->size = content;
+        if (marker == kJpegMarkerAPP1 && content >= sizeof kExifHeader &&
+            std::memcmp(payload, kExifHeader, sizeof kExifHeader) == 0) {
+            section->exif = parse_exif(container, payload, content);
+            if (container->priv != nullptr && container->priv->exifOffset == 0)
+                container->priv->exifOffset = o;
+        }
+        o += content;
+
+        if (marker == kJpegMarkerSOS) {
+            uint32_t rest = length - o;
+            uint32_t image = rest >= 2 && bytes[o + rest - 2] == 0xFF ? rest - 2 : rest;
+            std::free(container->data);
+            container->data = copy_bytes(container, bytes + o, image);
+            if (container->data == nullptr) {
+                container->size = 0;
+                return false;
+            }
+            container->size = image;
+            o += image;
+        }
+    }
+    return true;
+}
+
 bool put(FILE* file, const void* bytes, size_t length) {
     return length == 0 || std::fwrite(bytes, 1, length, file) == length;
 }
@@ -114,8 +175,8 @@ bool put_segment(FILE* file, const uint8_t* bytes, uint32_t length) {
     return put(file, size, 2) && put(file, bytes, length);
 }
 
-// The EXIF section as libexif serialises the object; the block as loaded when
-// it cannot (no memory, or grown past what a segment holds); false when neither.
+// The EXIF section as libexif serialises the object; false (the save fails and
+// the file stays as it was) when it cannot: no memory, or past what a segment holds.
 bool put_exif(const JpegSections* container, FILE* file, const JpegSection& section) {
     unsigned char* serialised = nullptr;
     unsigned int length = 0;
@@ -124,8 +185,7 @@ bool put_exif(const JpegSections* container, FILE* file, const JpegSection& sect
     if (serialised != nullptr && length <= kMaxSegment) return put_segment(file, serialised, length);
     report(container, EXIF_LOG_CODE_CORRUPT_DATA, "Could not save the EXIF data (%u byte(s)).",
            length);
-    if (section.data == nullptr) return false;
-    return put_segment(file, section.data, section.size);
+    return false;
 }
 
 bool write_sections(const JpegSections* container, FILE* file) {
@@ -189,51 +249,8 @@ void jpeg_sections_load_file(JpegSections* container, const char* path) {
 
 void jpeg_sections_load_bytes(JpegSections* container, const uint8_t* bytes, uint32_t length) {
     if (container == nullptr || bytes == nullptr) return;
-    uint32_t o = 0;
-    while (o < length) {
-        uint32_t fill = 0;
-        while (fill < 7 && fill < length - o && bytes[o + fill] == 0xFF) ++fill;
-        if (fill >= length - o || !is_marker(bytes[o + fill])) {
-            report(container, EXIF_LOG_CODE_CORRUPT_DATA,
-                   "Data does not follow JPEG specification.");
-            return;
-        }
-        uint8_t marker = bytes[o + fill];
-        JpegSection* section = append_section(container);
-        if (section == nullptr) return;
-        section->marker = marker;
-        o += fill + 1;
-        if (marker == kJpegMarkerSOI || marker == kJpegMarkerEOI) continue;
-
-        if (length - o < 2) return;
-        int32_t declared = (bytes[o] << 8) | bytes[o + 1];
-        if (declared < 2) return;
-        uint32_t content = static_cast<uint32_t>(declared - 2);
-        if (content > length - o - 2) return;
-        o += 2;
-        const uint8_t* payload = bytes + o;
-
-        section->data = copy_bytes(container, payload, content);
-        if (section->data == nullptr) return;
-        section->size = content;
-        if (marker == kJpegMarkerAPP1 && content >= sizeof kExifHeader &&
-            std::memcmp(payload, kExifHeader, sizeof kExifHeader) == 0)
-            section->exif = parse_exif(container, payload, content);
-        o += content;
-
-        if (marker == kJpegMarkerSOS) {
-            uint32_t rest = length - o;
-            uint32_t image = rest >= 2 && bytes[o + rest - 2] == 0xFF ? rest - 2 : rest;
-            std::free(container->data);
-            container->data = copy_bytes(container, bytes + o, image);
-            if (container->data == nullptr) {
-                container->size = 0;
-                return;
-            }
-            container->size = image;
-            o += image;
-        }
-    }
+    const bool whole = parse(container, bytes, length);
+    if (container->priv != nullptr && !whole) container->priv->partial = true;
 }
 
 ExifData* jpeg_sections_get_exif(JpegSections* container) {
@@ -262,6 +279,11 @@ void jpeg_sections_set_exif(JpegSections* container, ExifData* exif) {
 
 int jpeg_sections_save_file(JpegSections* container, const char* path) {
     if (container == nullptr || container->count == 0 || path == nullptr) return 0;
+    // Saving what was read of a damaged file would cut the rest of it off.
+    if (container->priv != nullptr && container->priv->partial) {
+        report(container, EXIF_LOG_CODE_CORRUPT_DATA, "Not saving '%s': read in part only.", path);
+        return 0;
+    }
     int rc = atomic_file_write(path, [container](FILE* file) {
         return write_sections(container, file);
     });
@@ -277,6 +299,10 @@ void jpeg_sections_free(JpegSections* container) {
         exif_log_unref(container->priv->log);
     std::free(container->priv);
     std::free(container);
+}
+
+uint32_t jpeg_sections_exif_offset(const JpegSections* container) {
+    return container != nullptr && container->priv != nullptr ? container->priv->exifOffset : 0;
 }
 
 void jpeg_sections_ref(JpegSections* container) {

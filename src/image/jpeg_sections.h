@@ -23,8 +23,8 @@ struct JpegSection {
     int32_t marker;
     // The EXIF section's data object (one reference held); null for every other section.
     ExifData* exif;
-    // The segment's bytes without marker and length. For the EXIF section: the
-    // block as loaded (written back unchanged when the object cannot be saved).
+    // The segment's bytes without marker and length (for the EXIF section: the
+    // block as loaded).
     uint8_t* data;
     uint32_t size;
 };
@@ -44,7 +44,14 @@ struct JpegSections {
 // null only when the container itself cannot be allocated.
 JpegSections* jpeg_sections_from_file(const char* path);
 void jpeg_sections_load_file(JpegSections* container, const char* path);
+// Padding between segments and any number of fill bytes before a marker are
+// taken as decoders take them. Parsing stops at the first problem, keeping the
+// sections read before it; such a container is never saved.
 void jpeg_sections_load_bytes(JpegSections* container, const uint8_t* bytes, uint32_t length);
+
+// Where the first EXIF section's payload (from its "Exif" header) began in the
+// bytes loaded; 0 when there was none.
+uint32_t jpeg_sections_exif_offset(const JpegSections* container);
 
 // The first EXIF section's object with one more reference (the caller releases
 // it with exif_data_unref), or null.
@@ -55,7 +62,8 @@ ExifData* jpeg_sections_get_exif(JpegSections* container);
 void jpeg_sections_set_exif(JpegSections* container, ExifData* exif);
 
 // Writes the sections to `path`, replacing the file atomically: a failed save
-// leaves the old file as it was. 1 when the file was written completely, else 0.
+// leaves the old file as it was. 1 when the file was written completely, else 0
+// (also for a container that was read in part only).
 int jpeg_sections_save_file(JpegSections* container, const char* path);
 
 // Releases the sections, the image data and the container at once, whatever

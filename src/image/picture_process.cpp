@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "atomic_file.h"
 #include "clock_helpers.h"
 #include "config.h"
 #include "device_root.h"
@@ -126,23 +127,20 @@ void date_the_copy(Run& run, const char* source, const char* transmit) {
     } else {
         exif_copy_date(source, transmit);
     }
-    ++run.processed;
 }
 
-// Resizes into the transmit copy; false when the source was undecodable and is gone.
+// Resizes into the transmit copy and dates it; false when there is no copy. A
+// picture the decoder rejects (cut short, say) is still the owner's: it is
+// filed all the same, without a copy.
 bool make_transmit_copy(Run& run, const char* source, const char* transmit) {
     int rc = resize_picture(source, transmit, kTransmitBudget);
     if (rc == -2 && !run.swapOn) {
         swap_on(run);
         rc = resize_picture(source, transmit, kTransmitBudget);
         if (rc == -2) log_event("process", 2, "Image resize error - resolution is not supported");
-        if (rc == -1) return true;  // kept and filed without a copy
     }
-    if (rc == 0) date_the_copy(run, source, transmit);
-    if (rc == -1) {
-        unlink(source);
-        return false;
-    }
+    if (rc != 0) return false;
+    date_the_copy(run, source, transmit);
     return true;
 }
 
@@ -163,29 +161,36 @@ bool file_original(const std::string& source, const std::string& target) {
     return false;
 }
 
-void process_jpeg(Run& run, const std::string& source) {
+void log_name_too_long(const FileEntry& entry) {
+    log_event("process", 1, "File name too long - %s", entry.name);
+}
+
+void process_jpeg(Run& run, const std::string& source, const FileEntry& entry) {
     std::string original, transmit;
     if (!next_free_name(original, run.pictureNumber, "%sPICT%04d.JPG", run.folders.original, nullptr) ||
-        !format_path(transmit, "%sPICT%04d.JPG", run.folders.transmit.c_str(), run.pictureNumber))
+        !format_path(transmit, "%sPICT%04d.JPG", run.folders.transmit.c_str(), run.pictureNumber)) {
+        log_name_too_long(entry);
         return;
+    }
     struct stat status {};
-    if (stat(source.c_str(), &status) != 0) {
-        file_original(source, original);
-        return;
-    }
-    if (!make_transmit_copy(run, source.c_str(), transmit.c_str())) return;
+    const bool copied =
+        stat(source.c_str(), &status) == 0 && make_transmit_copy(run, source.c_str(), transmit.c_str());
     if (!file_original(source, original)) {
-        unlink(transmit.c_str());
+        if (copied) unlink(transmit.c_str());
         return;
     }
+    if (!copied) return;
+    ++run.processed;
     compress(transmit);
 }
 
 void process_other(Run& run, const std::string& source, const FileEntry& entry) {
     std::string original;
     if (!next_free_name(original, run.otherNumber, "%s%s%04d.%s", run.folders.original,
-                        file_extension(entry.name)))
+                        file_extension(entry.name))) {
+        log_name_too_long(entry);
         return;
+    }
     file_original(source, original);
 }
 
@@ -193,11 +198,11 @@ void process_entry(Run& run, const FileEntry& entry) {
     mcu_send_ack();
     std::string source;
     if (!format_path(source, "%s%s", run.folders.process.c_str(), entry.name)) {
-        log_event("process", 1, "File name too long - %s", entry.name);
+        log_name_too_long(entry);
         return;
     }
     if (is_jpeg_name(entry.name))
-        process_jpeg(run, source);
+        process_jpeg(run, source, entry);
     else
         process_other(run, source, entry);
 }
@@ -226,7 +231,7 @@ int list_files(const char* dir, std::vector<FileEntry>& entries, int max, FileOr
     std::vector<FileEntry> found;
     while (dirent* item = readdir(folder)) {
         std::string path = std::string(dir) + item->d_name;
-        if (!is_regular_file(item, path)) continue;
+        if (atomic_file_is_temporary(item->d_name) || !is_regular_file(item, path)) continue;
         FileEntry entry{};
         std::snprintf(entry.name, sizeof entry.name, "%s", item->d_name);
         struct stat status {};
@@ -252,6 +257,12 @@ int sdcable_transfer() {
     int status = run_command("%s", device_path("/usrdata/img_transfer.sh").c_str());
     if (status != 0) log_event("image", 2, "Failed to transfer from SD Cable - %d", status);
     return status;
+}
+
+void remove_stale_picture_temporaries() {
+    const Folders folders;
+    for (const std::string* folder : {&folders.process, &folders.original, &folders.transmit})
+        atomic_file_remove_stale(folder->c_str());
 }
 
 void process_pictures() {

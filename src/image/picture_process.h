@@ -17,7 +17,7 @@ int compare_newest_first(const FileEntry& a, const FileEntry& b);
 using FileOrder = int (*)(const FileEntry&, const FileEntry&);
 
 // Lists the regular files of `dir` (a real path ending in "/"), sorted, cut to
-// `max` entries unless max is 0. 0 on success, -1 when the folder cannot be
+// `max` entries unless max is 0; temporary files of a save are left out. 0 on success, -1 when the folder cannot be
 // opened; with no regular file `entries` is left as it was.
 int list_files(const char* dir, std::vector<FileEntry>& entries, int max, FileOrder order);
 
@@ -30,3 +30,6 @@ int sdcable_transfer();
 
 // Files every picture of process/ in original/ and makes its transmit copy.
 void process_pictures();
+
+// Start-up: removes what saves cut short by a power cut left in the picture folders.
+void remove_stale_picture_temporaries();

@@ -4,7 +4,6 @@
 #include <libexif/exif-data.h>
 
 #include <algorithm>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -26,14 +25,15 @@ TEST(ExifParseDate, Texts) {
         int year, month, day, hour, minute, second;
     } cases[] = {
         {"2024:05:01 10:30:00", 1, 124, 4, 1, 10, 30, 0},
-        {"1999:12:31 23:59:59", 1, 99, 11, 31, 23, 59, 59},
-        {"2024:5:1 1:2:3", 1, 124, 4, 1, 1, 2, 3},
-        {"2024:05:01 10:30:00 trailing", 1, 124, 4, 1, 10, 30, 0},
+        {"2024:5:1 1:2:3 trailing", 1, 124, 4, 1, 1, 2, 3},
         {"2024:05:01", 0, 0, 0, 0, 0, 0, 0},
         {"2024:05:01 10:30", 0, 0, 0, 0, 0, 0, 0},
         {"2024-05-01 10:30:00", 0, 0, 0, 0, 0, 0, 0},
-        {"", 0, 0, 0, 0, 0, 0, 0},
         {"    :  :     :  :  ", 0, 0, 0, 0, 0, 0, 0},
+        // A camera whose clock was never set.
+        {"0000:00:00 00:00:00", 0, 0, 0, 0, 0, 0, 0},
+        {"2024:00:01 10:30:00", 0, 0, 0, 0, 0, 0, 0},
+        {"2024:05:00 10:30:00", 0, 0, 0, 0, 0, 0, 0},
         {nullptr, 0, 0, 0, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
@@ -42,13 +42,10 @@ TEST(ExifParseDate, Texts) {
         EXPECT_EQ(exif_parse_date(&fields, c.text), c.ok) << (c.text ? c.text : "null");
         EXPECT_EQ(fields.tm_wday, -1);
         if (c.ok == 0) continue;
-        EXPECT_EQ(fields.tm_year, c.year);
-        EXPECT_EQ(fields.tm_mon, c.month);
-        EXPECT_EQ(fields.tm_mday, c.day);
-        EXPECT_EQ(fields.tm_hour, c.hour);
-        EXPECT_EQ(fields.tm_min, c.minute);
-        EXPECT_EQ(fields.tm_sec, c.second);
-        EXPECT_EQ(fields.tm_isdst, -1);
+        EXPECT_EQ(std::vector<int>({fields.tm_year, fields.tm_mon, fields.tm_mday, fields.tm_hour,
+                                    fields.tm_min, fields.tm_sec, fields.tm_isdst}),
+                  std::vector<int>({c.year, c.month, c.day, c.hour, c.minute, c.second, -1}))
+            << c.text;
     }
 }
 
@@ -56,9 +53,9 @@ TEST(IsoDateToTime, LocalTimeAndJunk) {
     ScopedTimeZone utc("UTC0");
     EXPECT_EQ(iso_date_to_time("2024-05-01T10:30:00"), 1714559400);
     EXPECT_EQ(iso_date_to_time("2024-05-01T10:30:00.000-07:00"), 1714559400);
-    EXPECT_EQ(iso_date_to_time("2024-05-01"), 0);
-    EXPECT_EQ(iso_date_to_time("2024:05:01 10:30:00"), 0);
-    EXPECT_EQ(iso_date_to_time(nullptr), 0);
+    for (const char* junk : {"2024-05-01", "2024:05:01 10:30:00", "0000-00-00T00:00:00",
+                             "2040-01-01T00:00:00", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(iso_date_to_time(junk), 0) << (junk ? junk : "null");
     ScopedTimeZone berlin(kBerlin);
     EXPECT_EQ(iso_date_to_time("2024-05-01T10:30:00Z"), 1714559400 - 7200);
     EXPECT_EQ(iso_date_to_time("2024-01-01T10:30:00"), 1704105000 - 3600);
@@ -94,20 +91,24 @@ protected:
 
 TEST_F(ExifDates, PictureTime) {
     struct Case {
+        const char* tz;
         std::string date;
         bool exif;
         bool bigEndian;
         int32_t expected;  // -1: the current time
     } cases[] = {
-        {"2024:05:01 10:30:00", true, false, 1714559400},
-        {"2024:05:01 10:30:00", true, true, 1714559400},
-        {"", true, false, -1},            // EXIF without the date entry
-        {"2024:05:01", true, false, -1},  // a date without time is no date
-        {"yesterday", true, false, -1},
-        {"", false, false, 0},  // no EXIF block at all
+        {"UTC0", "2024:05:01 10:30:00", true, false, 1714559400},
+        {"UTC0", "2024:05:01 10:30:00", true, true, 1714559400},
+        {kBerlin, "2024:05:01 10:30:00", true, false, 1714559400 - 7200},
+        {"UTC0", "", true, false, -1},            // EXIF without the date entry
+        {"UTC0", "2024:05:01", true, false, -1},  // a date without time is no date
+        {"UTC0", "0000:00:00 00:00:00", true, false, -1},
+        {"UTC0", "2040:01:01 00:00:00", true, false, -1},  // past what 32 bits hold
+        {"UTC0", "", false, false, 0},  // no EXIF block at all
     };
     for (const Case& c : cases) {
         camera(c.date, c.exif, c.bigEndian);
+        ScopedTimeZone tz(c.tz);
         time_t before = time(nullptr);
         int32_t t = exif_picture_time(card("cam.jpg").c_str());
         time_t after = time(nullptr);
@@ -123,101 +124,65 @@ TEST_F(ExifDates, PictureTime) {
     EXPECT_EQ(exif_picture_time(card("text.jpg").c_str()), 0);
 }
 
-TEST_F(ExifDates, PictureTimeIsLocal) {
-    camera("2024:05:01 10:30:00");
-    ScopedTimeZone berlin(kBerlin);
-    EXPECT_EQ(exif_picture_time(card("cam.jpg").c_str()), 1714559400 - 7200);
-}
-
-TEST(InitTag, CreatesOnlyWhatIsMissing) {
-    ExifHandle exif(exif_data_new());
-    init_tag(exif.get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL);
-    ExifEntry* entry =
-        exif_content_get_entry(exif->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->format, EXIF_FORMAT_ASCII);
-    EXPECT_EQ(entry->size, 20u);
-    EXPECT_EQ(exif->ifd[EXIF_IFD_EXIF]->count, 1u);
-
-    std::memcpy(entry->data, "2001:02:03 04:05:06", 20);
-    init_tag(exif.get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL);
-    EXPECT_EQ(exif->ifd[EXIF_IFD_EXIF]->count, 1u);
-    EXPECT_EQ(exif_text(exif.get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL),
-              "2001:02:03 04:05:06");
-
-    init_tag(exif.get(), EXIF_IFD_COUNT, EXIF_TAG_DATE_TIME_ORIGINAL);
-    init_tag(nullptr, EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL);
-}
-
 std::vector<ExifTag> sorted_tags(ExifData* exif, ExifIfd ifd) {
-    std::vector<ExifTag> tags = exif_tags(exif, ifd);
+    std::vector<ExifTag> tags;
+    for (unsigned i = 0; i < exif->ifd[ifd]->count; ++i) tags.push_back(exif->ifd[ifd]->entries[i]->tag);
     std::sort(tags.begin(), tags.end());
     return tags;
 }
 
 TEST_F(ExifDates, CopyDateGivesAFreshMinimalBlock) {
+    // What the library requires, and the date.
+    const std::vector<ExifTag> first = {EXIF_TAG_X_RESOLUTION, EXIF_TAG_Y_RESOLUTION,
+                                        EXIF_TAG_RESOLUTION_UNIT, EXIF_TAG_YCBCR_POSITIONING};
+    const std::vector<ExifTag> exifIfd = {
+        EXIF_TAG_DATE_TIME_ORIGINAL, EXIF_TAG_EXIF_VERSION, EXIF_TAG_COMPONENTS_CONFIGURATION,
+        EXIF_TAG_FLASH_PIX_VERSION,  EXIF_TAG_COLOR_SPACE,  EXIF_TAG_PIXEL_X_DIMENSION,
+        EXIF_TAG_PIXEL_Y_DIMENSION};
     for (bool bigEndian : {false, true}) {
         camera("2024:05:01 10:30:00", true, bigEndian);
         const std::string source = read_bytes(card("cam.jpg"));
-        const Picture pixelsBefore = decode_file(card("copy.jpg"));
+        const std::string pixels = pixels_of(card("copy.jpg"));
+        exif_copy_date(card("cam.jpg").c_str(), card("copy.jpg").c_str());
+        // Twice: still one EXIF section.
         exif_copy_date(card("cam.jpg").c_str(), card("copy.jpg").c_str());
 
-        EXPECT_EQ(read_bytes(card("cam.jpg")), source);
+        EXPECT_TRUE(read_bytes(card("cam.jpg")) == source);
         ExifHandle copy = load_exif(card("copy.jpg"));
         ASSERT_NE(copy, nullptr);
         EXPECT_EQ(exif_data_get_byte_order(copy.get()), EXIF_BYTE_ORDER_INTEL);
         EXPECT_EQ(date_of("copy.jpg"), "2024:05:01 10:30:00");
-
-        ExifHandle expected(exif_data_new());
-        exif_data_set_data_type(expected.get(), EXIF_DATA_TYPE_COMPRESSED);
-        exif_data_fix(expected.get());
-        init_tag(expected.get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL);
-        for (ExifIfd ifd : {EXIF_IFD_0, EXIF_IFD_EXIF})
-            EXPECT_EQ(sorted_tags(copy.get(), ifd), sorted_tags(expected.get(), ifd)) << ifd;
-        EXPECT_EQ(exif_text(copy.get(), EXIF_IFD_0, EXIF_TAG_MAKE), "(none)");
+        EXPECT_EQ(sorted_tags(copy.get(), EXIF_IFD_0), first);
+        std::vector<ExifTag> expected = exifIfd;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(sorted_tags(copy.get(), EXIF_IFD_EXIF), expected);
         EXPECT_EQ(copy->size, 0u);  // no thumbnail
-
-        Picture after = decode_file(card("copy.jpg"));
-        ASSERT_EQ(after.width, 240);
-        EXPECT_EQ(std::memcmp(after.pixels.get(), pixelsBefore.pixels.get(), 240 * 180 * 3), 0);
+        EXPECT_TRUE(pixels_of(card("copy.jpg")) == pixels);
+        JpegSectionsHandle sections(jpeg_sections_from_file(card("copy.jpg").c_str()));
+        EXPECT_EQ(std::count_if(sections->sections, sections->sections + sections->count,
+                                [](const JpegSection& s) { return s.marker == kJpegMarkerAPP1; }),
+                  1);
     }
-}
-
-TEST_F(ExifDates, CopyDateTwiceKeepsOneBlock) {
-    camera("2024:05:01 10:30:00");
-    exif_copy_date(card("cam.jpg").c_str(), card("copy.jpg").c_str());
-    camera("2023:01:02 03:04:05");
-    std::string pixels = read_bytes(card("copy.jpg"));
-    exif_copy_date(card("cam.jpg").c_str(), card("copy.jpg").c_str());
-    JpegSectionsHandle copy(jpeg_sections_from_file(card("copy.jpg").c_str()));
-    int app1 = 0;
-    for (uint32_t i = 0; i < copy->count; ++i) app1 += copy->sections[i].marker == kJpegMarkerAPP1;
-    EXPECT_EQ(app1, 1);
-    EXPECT_EQ(date_of("copy.jpg"), "2023:01:02 03:04:05");
 }
 
 TEST_F(ExifDates, SourcesWithoutADateWriteNothing) {
     struct Case {
         std::string date;
         bool exif;
-    } cases[] = {{"", true}, {"2024:05:01", true}, {"not a date", true}, {"", false}};
+    } cases[] = {{"", true}, {"2024:05:01", true}, {"0000:00:00 00:00:00", true}, {"", false}};
     for (const Case& c : cases) {
         camera(c.date, c.exif);
         const std::string source = read_bytes(card("cam.jpg"));
         const std::string copy = read_bytes(card("copy.jpg"));
         exif_copy_date(card("cam.jpg").c_str(), card("copy.jpg").c_str());
-        EXPECT_EQ(read_bytes(card("copy.jpg")), copy) << c.date;
         exif_correct_date(card("cam.jpg").c_str(), card("copy.jpg").c_str(), 60);
-        EXPECT_EQ(read_bytes(card("copy.jpg")), copy) << c.date;
-        EXPECT_EQ(load_exif(card("copy.jpg")), nullptr) << c.date;
-        EXPECT_EQ(read_bytes(card("cam.jpg")), source) << c.date;
+        EXPECT_TRUE(read_bytes(card("copy.jpg")) == copy) << c.date;
+        EXPECT_TRUE(read_bytes(card("cam.jpg")) == source) << c.date;
     }
     camera("2024:05:01 10:30:00");
     exif_copy_date(card("cam.jpg").c_str(), card("missing.jpg").c_str());
     exif_correct_date(card("cam.jpg").c_str(), card("missing.jpg").c_str(), 60);
     EXPECT_FALSE(root.exists("/media/sdcard/missing.jpg"));
-    exif_copy_date(card("missing.jpg").c_str(), card("copy.jpg").c_str());
-    EXPECT_EQ(load_exif(card("copy.jpg")), nullptr);
 }
 
 TEST_F(ExifDates, CorrectDateShiftsCopyAndSource) {
@@ -230,29 +195,30 @@ TEST_F(ExifDates, CorrectDateShiftsCopyAndSource) {
         {"UTC0", "2024:05:01 00:30:00", -90, "2024:04:30 23:00:00"},
         {"UTC0", "2024:12:31 23:59:30", 1, "2025:01:01 00:00:30"},
         {"UTC0", "2024:02:28 12:00:00", 1440, "2024:02:29 12:00:00"},
-        {"UTC0", "2024:05:01 10:30:00", 0, "2024:05:01 10:30:00"},
         {kBerlin, "2024:03:31 01:30:00", 60, "2024:03:31 03:30:00"},  // into summer time
         {kBerlin, "2024:10:27 01:30:00", 120, "2024:10:27 02:30:00"},  // back to winter time
         {kBerlin, "2024:06:01 12:00:00", -525600, "2023:06:02 12:00:00"},
+        // Corrected past what 32 bits hold: both keep the camera's date.
+        {"UTC0", "2038:01:19 00:00:00", 1440, "2038:01:19 00:00:00"},
     };
     for (const Case& c : cases) {
         ScopedTimeZone tz(c.tz);
         camera(c.date, true, true);
-        const Picture sourcePixels = decode_file(card("cam.jpg"));
+        const std::string source = read_bytes(card("cam.jpg"));
         exif_correct_date(card("cam.jpg").c_str(), card("copy.jpg").c_str(), c.drift);
         EXPECT_EQ(date_of("copy.jpg"), c.corrected) << c.date << " " << c.drift;
         EXPECT_EQ(date_of("cam.jpg"), c.corrected) << c.date << " " << c.drift;
 
-        // The source keeps everything else it held.
-        ExifHandle source = load_exif(card("cam.jpg"));
-        EXPECT_EQ(exif_data_get_byte_order(source.get()), EXIF_BYTE_ORDER_MOTOROLA);
-        EXPECT_EQ(exif_text(source.get(), EXIF_IFD_0, EXIF_TAG_MAKE), "QZ Sim");
-        EXPECT_EQ(exif_text(source.get(), EXIF_IFD_0, EXIF_TAG_DATE_TIME), c.date);
-        EXPECT_EQ(exif_text(source.get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_DIGITIZED), c.date);
-        EXPECT_GT(source->size, 0u);
-        Picture after = decode_file(card("cam.jpg"));
-        ASSERT_EQ(after.width, 240);
-        EXPECT_EQ(std::memcmp(after.pixels.get(), sourcePixels.pixels.get(), 240 * 180 * 3), 0);
+        // Nothing but the date text changed in the camera's file.
+        const std::string after = read_bytes(card("cam.jpg"));
+        ASSERT_EQ(after.size(), source.size());
+        size_t first = 0, last = source.size();
+        while (first < last && after[first] == source[first]) ++first;
+        while (last > first && after[last - 1] == source[last - 1]) --last;
+        EXPECT_LE(last - first, 19u) << c.date;
+        ExifHandle camera = load_exif(card("cam.jpg"));
+        EXPECT_EQ(exif_text(camera.get(), EXIF_IFD_0, EXIF_TAG_DATE_TIME), c.date);
+        EXPECT_EQ(exif_text(camera.get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_DIGITIZED), c.date);
         EXPECT_EQ(exif_data_get_byte_order(load_exif(card("copy.jpg")).get()),
                   EXIF_BYTE_ORDER_INTEL);
     }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -8,9 +9,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "atomic_file.h"
 #include "config.h"
 #include "daemon_state.h"
 #include "fake_clock.h"
@@ -20,6 +23,7 @@
 #include "pty_pair.h"
 #include "stand_ins.h"
 #include "state_reset.h"
+#include "test_files.h"
 #include "test_root.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +94,9 @@ protected:
     }
     std::string log() { return root.read("/media/sdcard/log.txt"); }
     bool logged(const std::string& text) { return log().find(text) != std::string::npos; }
+    std::string date_of(const std::string& path) {
+        return exif_text(load_exif(root.path(path)).get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL);
+    }
 
     static constexpr time_t kNow = 1715072400;  // 7 May 2024, 09:00 UTC
     TestRoot root;
@@ -234,30 +241,125 @@ TEST_F(Processing, PictureWithoutExifNeitherMeasuresDriftNorCountsAsOld) {
     EXPECT_EQ(g_config.inaccurateDate, 0);
 }
 
-TEST_F(Processing, OldPictureIsMarkedAndItsDateCorrectedInBothCopies) {
-    g_config.exifDateDrift = 90;
-    picture("OLD.JPG", 2 * 24 * 60, 1);
-    picture("NEW.JPG", 90, 2);  // measures the stored drift again: 90 minutes
-    process_pictures();
-    EXPECT_EQ(g_config.inaccurateDate, 1);
-    EXPECT_EQ(g_config.inaccurateDateNotice, 1);
-    const time_t corrected = kNow - 2 * 86400 + 90 * 60;
-    EXPECT_EQ(exif_picture_time(root.path("/media/sdcard/original/PICT0001.JPG").c_str()), corrected);
-    EXPECT_EQ(exif_picture_time(root.path("/media/sdcard/transmit/PICT0001.JPG").c_str()), corrected);
-    // The recent picture keeps its own date.
-    EXPECT_EQ(exif_picture_time(root.path("/media/sdcard/transmit/PICT0002.JPG").c_str()), kNow - 90 * 60);
-    EXPECT_NE(root.read("/etc/qz_daemon_conf.json").find("\"inaccurateDate\": 1"), std::string::npos);
+// Where the segment with this marker starts in a camera picture's headers.
+size_t segment(const std::string& jpeg, int marker) {
+    size_t at = 2;
+    while (static_cast<uint8_t>(jpeg[at + 1]) != marker)
+        at += 2 + (static_cast<uint8_t>(jpeg[at + 2]) << 8) + static_cast<uint8_t>(jpeg[at + 3]);
+    return at;
 }
 
-TEST_F(Processing, UndecodablePictureIsDeleted) {
-    file("BROKEN.JPG", 1, "this is no picture");
-    picture("GOOD.JPG", 5, 2);
+std::string little(uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
+    return out;
+}
+
+// An EXIF block as some cameras pack it: an odd-sized value without the pad
+// byte the EXIF library adds when it writes one, and so large that the
+// library's own copy no longer fits a segment.
+std::string packed_exif_segment(const std::string& date) {
+    const uint32_t exifIfd = 26, dateAt = exifIfd + 30, commentAt = dateAt + 20;
+    const uint32_t commentSize = 0xFFFF - 2 - 6 - commentAt;
+    std::string tiff = "II" + little(42, 2) + little(8, 4) + little(1, 2) + little(0x8769, 2) +
+                       little(4, 2) + little(1, 4) + little(exifIfd, 4) + little(0, 4) +
+                       little(2, 2) + little(0x9003, 2) + little(2, 2) + little(20, 4) +
+                       little(dateAt, 4) + little(0x9286, 2) + little(7, 2) +
+                       little(commentSize, 4) + little(commentAt, 4) + little(0, 4) + date +
+                       std::string(1, '\0') + std::string(commentSize, 'c');
+    return std::string("\xFF\xE1\xFF\xFF", 4) + "Exif" + std::string(2, '\0') + tiff;
+}
+
+TEST_F(Processing, CameraFilesSurviveTheirOwnStructure) {
+    using Damage = std::function<std::string(std::string)>;
+    const std::string taken = sim_exif_date(kNow - 2 * 86400);
+    const std::string corrected = sim_exif_date(kNow - 2 * 86400 + 90 * 60);
+    const std::string placeholder = "0000:00:00 00:00:00";
+    struct Case {
+        const char* what;
+        std::string date;
+        Damage damage;
+        std::string originalDate, transmitDate;  // transmit "": no transmit copy
+    } cases[] = {
+        {"fill bytes", taken, [](std::string j) { return j.insert(segment(j, 0xDB), 8, '\xFF'); },
+         corrected, corrected},
+        {"padding", taken, [](std::string j) { return j.insert(segment(j, 0xC0), 3, '\0'); },
+         corrected, corrected},
+        {"packed EXIF", taken,
+         [&](std::string j) { return j.replace(2, segment(j, 0xE0) - 2, packed_exif_segment(taken)); },
+         corrected, corrected},
+        {"placeholder date", placeholder, [](std::string j) { return j; }, placeholder, "(none)"},
+        {"no end marker", taken, [](std::string j) { return j.substr(0, j.size() - 2); }, taken, ""},
+        {"cut short", taken, [](std::string j) { return j.substr(0, j.size() / 2); }, taken, ""},
+    };
+    g_config.exifDateDrift = 90;
+    std::vector<std::string> camera;
+    for (const Case& c : cases) {
+        SimPicture p;
+        p.width = 320;
+        p.height = 240;
+        p.dateTimeOriginal = c.date;
+        ASSERT_EQ(sim_write_picture(root.path("/media/sdcard/cam.jpg").c_str(), p), 0);
+        camera.push_back(c.damage(root.read("/media/sdcard/cam.jpg")));
+        file(std::to_string(camera.size()) + ".JPG", static_cast<int>(camera.size()), camera.back());
+    }
+    picture("NEWEST.JPG", 90, 9);  // keeps the drift at 90 minutes
     process_pictures();
-    // The broken picture used up its number before it was found undecodable.
-    EXPECT_EQ(names(kOriginal), (Names{"PICT0002.JPG"}));
-    EXPECT_EQ(names(kTransmit), (Names{"PICT0002.JPG"}));
-    EXPECT_EQ(names(kProcess), Names{});
-    EXPECT_TRUE(logged(";process;0;Picture processed: 1"));
+
+    for (size_t i = 0; i < camera.size(); ++i) {
+        const Case& c = cases[i];
+        const std::string name = "PICT000" + std::to_string(i + 1) + ".JPG";
+        const std::string original = kOriginal + name, transmit = kTransmit + name;
+        EXPECT_EQ(date_of(original), c.originalDate) << c.what;
+        if (c.transmitDate.empty()) {
+            EXPECT_TRUE(root.read(original) == camera[i]) << c.what;
+            EXPECT_FALSE(root.exists(transmit)) << c.what;
+            continue;
+        }
+        EXPECT_EQ(date_of(transmit), c.transmitDate) << c.what;
+        root.write("/media/sdcard/cam.jpg", camera[i]);
+        const std::string pixels = pixels_of(root.path("/media/sdcard/cam.jpg"));
+        EXPECT_EQ(pixels.size(), 320u * 240u * 3u) << c.what;
+        EXPECT_TRUE(pixels_of(root.path(original)) == pixels) << c.what;
+    }
+    EXPECT_TRUE(logged(";process;0;Picture processed: 5"));
+    EXPECT_TRUE(logged(";process;2;Image resize error: "));
+    EXPECT_EQ(g_config.exifDateDrift, 90);
+    // Pictures a day old or more mark the dates as inaccurate, and that is saved.
+    EXPECT_EQ(g_config.inaccurateDate, 1);
+    EXPECT_EQ(g_config.inaccurateDateNotice, 1);
+    EXPECT_NE(root.read("/etc/qz_daemon_conf.json").find("\"inaccurateDate\": 1"), std::string::npos);
+    // The recent picture keeps its own date.
+    EXPECT_EQ(date_of(kTransmit + std::string("PICT0007.JPG")), sim_exif_date(kNow - 90 * 60));
+}
+
+// A save that a power cut ends while it writes.
+void cut_save(const std::string& path) {
+    pid_t child = fork();
+    if (child == 0)
+        atomic_file_write(path.c_str(), [](FILE* file) {
+            std::fputs("half", file);
+            std::fflush(file);
+            _exit(0);
+            return true;
+        });
+    waitpid(child, nullptr, 0);
+}
+
+TEST_F(Processing, PowerCutLeftoversAreNeitherFiledNorSentAndGoAtStartUp) {
+    cut_save(root.path(kProcess) + "A.JPG");
+    cut_save(root.path(kTransmit) + "PICT0001.JPG");
+    cut_save(root.path("/etc/qz_daemon_conf.json"));
+    std::vector<FileEntry> queued;
+    EXPECT_EQ(list_files(root.path(kTransmit).c_str(), queued, 0, compare_newest_first), 0);
+    EXPECT_TRUE(queued.empty());
+    process_pictures();
+    EXPECT_EQ(names(kOriginal), Names{});
+
+    remove_stale_picture_temporaries();
+    config_load();
+    for (const char* folder : {kProcess, kTransmit}) EXPECT_EQ(names(folder), Names{}) << folder;
+    EXPECT_EQ(names("/etc/"), Names{"qz_daemon_conf.json"});
 }
 
 TEST_F(Processing, FirstOutOfMemoryTurnsTheSwapFileOnOnce) {
@@ -280,12 +382,15 @@ TEST_F(Processing, FirstOutOfMemoryTurnsTheSwapFileOnOnce) {
 
 TEST_F(Processing, NameTooLongForAPathStaysWhereItIs) {
     const std::string longName = std::string(240, 'L') + ".JPG";
+    const std::string longExtension = "M." + std::string(120, 'X');  // twice in its new name
     picture(longName, 6, 1);
-    picture("SHORT.JPG", 5, 2);
+    file(longExtension, 2);
+    picture("SHORT.JPG", 5, 3);
     process_pictures();
-    EXPECT_EQ(names(kProcess), (Names{longName}));
+    EXPECT_EQ(names(kProcess), (Names{longName, longExtension}));
     EXPECT_EQ(names(kOriginal), (Names{"PICT0001.JPG"}));
-    EXPECT_TRUE(logged(";process;1;File name too long - " + longName));
+    for (const std::string& name : {longName, longExtension})
+        EXPECT_TRUE(logged(";process;1;File name too long - " + name + "\r\n")) << name;
 }
 
 TEST_F(Processing, FileThatCannotBeMovedIsNotSentTwice) {
@@ -299,6 +404,9 @@ TEST_F(Processing, FileThatCannotBeMovedIsNotSentTwice) {
     // The stuck picture left no transmit copy behind, in either run.
     EXPECT_EQ(names(kTransmit), (Names{"PICT0002.JPG"}));
     EXPECT_TRUE(logged(";process;2;Unable to move " + root.path("/media/sdcard/process/STUCK.JPG")));
+    // Only what was filed counts: one picture in the first run, none in the second.
+    EXPECT_NE(log().find("Picture processed: 1\r\n"), std::string::npos);
+    EXPECT_NE(log().find("Picture processed: 0\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -34,8 +34,20 @@ Picture decode_file(const std::string& path) {
     return picture;
 }
 
+std::string pixels_of(const std::string& path) {
+    Picture picture = decode_file(path);
+    const size_t size = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) *
+                        static_cast<size_t>(picture.channels);
+    return std::string(reinterpret_cast<const char*>(picture.pixels.get()), size);
+}
+
 ExifHandle load_exif(const std::string& path) {
-    return ExifHandle(exif_data_new_from_file(path.c_str()));
+    // Found by its header, so that whatever lies before it does not matter.
+    const std::string bytes = read_bytes(path);
+    const size_t at = bytes.find(std::string("Exif\0\0", 6));
+    if (at == std::string::npos) return nullptr;
+    return ExifHandle(exif_data_new_from_data(reinterpret_cast<const unsigned char*>(bytes.data() + at),
+                                              static_cast<unsigned int>(bytes.size() - at)));
 }
 
 std::string exif_text(ExifData* exif, ExifIfd ifd, ExifTag tag) {
@@ -44,13 +56,6 @@ std::string exif_text(ExifData* exif, ExifIfd ifd, ExifTag tag) {
     if (entry == nullptr || entry->data == nullptr) return "(none)";
     const char* text = reinterpret_cast<const char*>(entry->data);
     return std::string(text, strnlen(text, entry->size));
-}
-
-std::vector<ExifTag> exif_tags(ExifData* exif, ExifIfd ifd) {
-    std::vector<ExifTag> tags;
-    ExifContent* content = exif->ifd[ifd];
-    for (unsigned i = 0; i < content->count; ++i) tags.push_back(content->entries[i]->tag);
-    return tags;
 }
 
 std::string jpeg_bytes(const std::vector<Segment>& segments, const std::string& scan,

@@ -18,13 +18,13 @@ bool write_camera_picture(const std::string& path, int width, int height, int qu
 
 // The decoded picture; width 0 when the file does not decode.
 Picture decode_file(const std::string& path);
+// Its pixels alone; empty when the file does not decode.
+std::string pixels_of(const std::string& path);
 
 // The file's EXIF block as libexif's own loader reads it (null when none).
 ExifHandle load_exif(const std::string& path);
 // The text of an ASCII entry, or "(none)".
 std::string exif_text(ExifData* exif, ExifIfd ifd, ExifTag tag);
-// Tags present in one IFD, in order.
-std::vector<ExifTag> exif_tags(ExifData* exif, ExifIfd ifd);
 
 // A JPEG byte stream put together from raw segments: {marker, payload} pairs.
 struct Segment {
