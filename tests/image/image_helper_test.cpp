@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jpeg_sections.h"
@@ -18,34 +19,20 @@ namespace {
 // Central European time with its summer time, without needing the zone files.
 constexpr const char* kBerlin = "CET-1CEST,M3.5.0,M10.5.0/3";
 
+// The fields themselves are proved by the times below.
 TEST(ExifParseDate, Texts) {
-    struct Case {
-        const char* text;
-        int ok;
-        int year, month, day, hour, minute, second;
-    } cases[] = {
-        {"2024:05:01 10:30:00", 1, 124, 4, 1, 10, 30, 0},
-        {"2024:5:1 1:2:3 trailing", 1, 124, 4, 1, 1, 2, 3},
-        {"2024:05:01", 0, 0, 0, 0, 0, 0, 0},
-        {"2024:05:01 10:30", 0, 0, 0, 0, 0, 0, 0},
-        {"2024-05-01 10:30:00", 0, 0, 0, 0, 0, 0, 0},
-        {"    :  :     :  :  ", 0, 0, 0, 0, 0, 0, 0},
+    const std::pair<const char*, int> cases[] = {
+        {"2024:05:01 10:30:00", 1}, {"2024:5:1 1:2:3 trailing", 1}, {"2024:05:01", 0},
+        {"2024:05:01 10:30", 0},    {"2024-05-01 10:30:00", 0},     {"    :  :     :  :  ", 0},
         // A camera whose clock was never set.
-        {"0000:00:00 00:00:00", 0, 0, 0, 0, 0, 0, 0},
-        {"2024:00:01 10:30:00", 0, 0, 0, 0, 0, 0, 0},
-        {"2024:05:00 10:30:00", 0, 0, 0, 0, 0, 0, 0},
-        {nullptr, 0, 0, 0, 0, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
+        {"0000:00:00 00:00:00", 0}, {"2024:00:01 10:30:00", 0},     {"2024:05:00 10:30:00", 0},
+        {nullptr, 0}};
+    for (const auto& [text, ok] : cases) {
         struct tm fields {};
         fields.tm_wday = 3;
-        EXPECT_EQ(exif_parse_date(&fields, c.text), c.ok) << (c.text ? c.text : "null");
+        EXPECT_EQ(exif_parse_date(&fields, text), ok) << (text ? text : "null");
         EXPECT_EQ(fields.tm_wday, -1);
-        if (c.ok == 0) continue;
-        EXPECT_EQ(std::vector<int>({fields.tm_year, fields.tm_mon, fields.tm_mday, fields.tm_hour,
-                                    fields.tm_min, fields.tm_sec, fields.tm_isdst}),
-                  std::vector<int>({c.year, c.month, c.day, c.hour, c.minute, c.second, -1}))
-            << c.text;
+        EXPECT_EQ(fields.tm_isdst, ok == 1 ? -1 : 0) << (text ? text : "null");
     }
 }
 
