@@ -23,6 +23,10 @@ json_object* json_member_object(json_object* object, const char* key) {
     return member_of_type(object, key, json_type_object);
 }
 
+json_object* json_member_array(json_object* object, const char* key) {
+    return member_of_type(object, key, json_type_array);
+}
+
 bool json_member_int(json_object* object, const char* key, int64_t& value) {
     json_object* member = member_of_type(object, key, json_type_int);
     if (member == nullptr) return false;

@@ -15,6 +15,7 @@ JsonPtr json_parse(const char* text);
 
 // Member lookups where a member of the wrong type counts as missing.
 json_object* json_member_object(json_object* object, const char* key);
+json_object* json_member_array(json_object* object, const char* key);
 bool json_member_int(json_object* object, const char* key, int64_t& value);
 // Null when missing or not a string.
 const char* json_member_string(json_object* object, const char* key);

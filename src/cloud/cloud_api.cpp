@@ -1,0 +1,45 @@
+#include "cloud_api.h"
+
+#include <cstring>
+
+#include "config.h"
+#include "daemon_state.h"
+#include "event_log.h"
+#include "json_util.h"
+#include "transport.h"
+
+std::string cloud_api_url(const char* resource) {
+    char host[255];
+    config_getHost(host, sizeof host);
+    return std::string("https://") + host + "/camapi/v3/" + resource + "/" + g_state.imei;
+}
+
+int cloud_get_token(char* token) {
+    JsonPtr answer;
+    int result = http_get_json(cloud_api_url("token").c_str(), &answer);
+    if (result < 0) {
+        log_event("token", 2, "Get token failed: Fatal CURL error");
+        return -1;
+    }
+    // Only an accepted answer carries a token worth keeping.
+    if (!http_last_accepted()) {
+        log_event("token", 2, "Get token failed: %s", http_last_failure_text());
+        return -1;
+    }
+    const char* received = json_member_string(answer.get(), "token");
+    if (received == nullptr) {
+        log_event("token", 2, "Get token failed: -1");
+        return -1;
+    }
+    copy_text(token, kTokenSize, received);
+    log_event("token", 0, "Get token success");
+    config_setToken(token);
+    return 0;
+}
+
+void cloud_token_reset(char* token) {
+    std::memset(token, 0, kTokenSize);
+    log_event("camapi", 0, "Reset token");
+    config_setToken("");
+    config_save();
+}
