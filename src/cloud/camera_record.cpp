@@ -1,0 +1,279 @@
+#include "camera_record.h"
+
+#include <json-c/json.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "cellular_status.h"
+#include "clock_helpers.h"
+#include "cloud_api.h"
+#include "config.h"
+#include "daemon_state.h"
+#include "device_root.h"
+#include "event_log.h"
+#include "probes.h"
+#include "transport.h"
+#include "uploads.h"
+#include "version.h"
+
+namespace {
+
+constexpr const char* kModel = "TORVEX-C1";
+constexpr const char* kSdCard = "/media/sdcard";
+
+struct Acknowledgement {
+    const char* kind;
+    int bit;
+};
+// The order in which the service expects the kinds.
+constexpr Acknowledgement kAcknowledgements[] = {
+    {"update", kResetUpdate},
+    {"updateSim", kResetUpdateSim},
+    {"log", kResetLog},
+    {"updateModem", kResetUpdateModem},
+};
+
+struct BatteryThresholds {
+    int battType;  // -1: every other type
+    int aaFineFrom;
+    int aaLowUpTo;
+};
+constexpr BatteryThresholds kBatteryThresholds[] = {
+    {2, 362, 350},
+    {3, 520, 500},
+    {-1, 468, 460},
+};
+constexpr int kExtFineAbove = 103;
+constexpr int kExtLowUpTo = 100;
+
+// What the cellular manager last recorded about the SIM and the network.
+struct RadioReport {
+    std::string iccid;
+    std::string imsi;
+    std::string mcc;
+    std::string mnc;
+    std::string radioType;
+    uint32_t cellId = 0;
+    uint16_t lac = 0;
+    int bars = -1;
+    int dbm = 0;
+};
+
+RadioReport radio_report() { return RadioReport{}; }
+
+json_object* new_text(const std::string& text) { return json_object_new_string(text.c_str()); }
+
+int clamp_percent(int64_t value) { return static_cast<int>(std::min<int64_t>(value, 100)); }
+
+int external_percent(int64_t ext) { return ext > 100 ? clamp_percent((ext - 100) * 100 / 22) : 0; }
+
+int internal_percent(int64_t aa, int battType) {
+    switch (battType) {
+        case 2:
+            return aa > 350 ? clamp_percent((aa - 350) * 100 / 65) : 0;
+        case 3:
+            return aa > 500 ? clamp_percent(aa - 500) : 0;
+        default:
+            return aa > 460 ? clamp_percent((aa - 460) * 100 / 140) : 0;
+    }
+}
+
+const char* internal_type(int battType) {
+    if (battType == 0) return "AA";
+    return battType == 3 ? "AA_LIT" : "KRB10";
+}
+
+bool card_present() { return is_directory(device_path(kSdCard).c_str()) == 1; }
+
+json_object* signal_object(const RadioReport& radio) {
+    json_object* signal = json_object_new_object();
+    json_object_object_add(signal, "bar", json_object_new_int(radio.bars));
+    json_object_object_add(signal, "mnc", json_object_new_int(std::atoi(radio.mnc.c_str())));
+    json_object_object_add(signal, "type", new_text(radio.radioType));
+    json_object_object_add(signal, "mcc", json_object_new_int(std::atoi(radio.mcc.c_str())));
+    json_object_object_add(signal, "dBm", json_object_new_int(radio.dbm));
+    json_object_object_add(signal, "imsi", new_text(radio.imsi));
+    json_object_object_add(signal, "cellid", json_object_new_int(static_cast<int32_t>(radio.cellId)));
+    json_object_object_add(signal, "lac", json_object_new_int(radio.lac));
+    return signal;
+}
+
+json_object* memory_object() {
+    bool present = card_present();
+    json_object* memory = json_object_new_object();
+    json_object_object_add(memory, "size", json_object_new_int(present ? sd_available_mib() : 0));
+    json_object_object_add(memory, "used", json_object_new_int(present ? sd_used_mib() : 0));
+    return memory;
+}
+
+json_object* notifications_array(int batteryClass) {
+    json_object* notes = json_object_new_array();
+    if (!card_present()) json_object_array_add(notes, json_object_new_string("missing_sd_card"));
+    if (batteryClass == 1) json_object_array_add(notes, json_object_new_string("low_battery"));
+    if (config_getInaccurateDateNotice() == 1)
+        json_object_array_add(notes, json_object_new_string("inaccurate_date"));
+    if (config_getSdCableOk() == 0) {
+        json_object* cable = json_object_new_object();
+        json_object_object_add(cable, "message", json_object_new_string("missing_sd_cable"));
+        json_object_array_add(notes, cable);
+    }
+    return notes;
+}
+
+json_object* temperature_object() {
+    int celsius = board_temperature();
+    bool metric = config_getTempUnitCode() == 1;
+    json_object* temperature = json_object_new_object();
+    json_object_object_add(temperature, "value",
+                           json_object_new_int(metric ? celsius : celsius_to_fahrenheit(celsius)));
+    json_object_object_add(temperature, "unit", json_object_new_string(metric ? "C" : "F"));
+    return temperature;
+}
+
+// A PUT counts only when it completed with a 2xx status. A refused token is
+// forgotten whatever else went wrong, so the next attempt fetches a new one.
+bool put_accepted(int result, char* token) {
+    if (result < 0) {
+        log_event("PutCamera", 2, "Put camera failed: Curl fatal error");
+        return false;
+    }
+    long status = http_last_status();
+    if (status == 401 || status == 403) cloud_token_reset(token);
+    if (http_last_accepted()) return true;
+    log_event("PutCamera", 2, "Put camera failed: %s", http_last_failure_text());
+    return false;
+}
+
+// The service has seen the acknowledgements it was sent.
+void clear_acknowledged(int carried) {
+    int stillSet = carried & config_getRequestUpdateReset();
+    if (stillSet) config_toggleRequestUpdateReset(stillSet);
+}
+
+// Acts on an accepted answer; true when the exchange is finished.
+bool act_on_answer(json_object* answer, int mode) {
+    // Remote requests ("requests") are not carried out by this daemon version.
+    if (json_object* config = json_member_object(answer, "config")) {
+        const char* text = json_object_to_json_string(config);
+        log_event("config", 0, "%s", text);
+        config_apply(text);
+    }
+    json_object* uploads = json_member_array(answer, "uploads");
+    if (uploads == nullptr) {
+        log_event("sync", 1, "Nothing to upload");
+        return true;
+    }
+    return uploads_carry_out(uploads, mode);
+}
+
+}  // namespace
+
+BatteryReport battery_report(int battExt, int battAA, int battType) {
+    int external = external_percent(battExt);
+    int internal = internal_percent(battAA, battType);
+    if (battAA < 100 || external > internal) return {external, "12V"};
+    return {internal, internal_type(battType)};
+}
+
+int battery_level_class(int battExt, int battAA) {
+    int battType = config_getBattType();
+    // The last row serves every type without a row of its own.
+    const BatteryThresholds* row = std::find_if(
+        std::begin(kBatteryThresholds), std::end(kBatteryThresholds) - 1,
+        [battType](const BatteryThresholds& r) { return r.battType == battType; });
+    if (battExt > kExtFineAbove || battAA >= row->aaFineFrom) return 0;
+    if (battExt <= kExtLowUpTo && battAA <= row->aaLowUpTo) return 2;
+    return 1;
+}
+
+JsonPtr camera_status_build() {
+    int aa = config_getBattAA();
+    int ext = config_getBattExt();
+    BatteryReport battery = battery_report(ext, aa, config_getBattType());
+    RadioReport radio = radio_report();
+    json_object* signal = signal_object(radio);
+    json_object* memory = memory_object();
+    json_object* notes = notifications_array(battery_level_class(ext, aa));
+    json_object* temperature = temperature_object();
+
+    char version[50];
+    version_string(version, sizeof version);
+    char lastUpdate[30];
+    clock_iso8601_now(lastUpdate, sizeof lastUpdate);
+    char installDate[30];
+    clock_format(config_getInstallTime(), installDate, sizeof installDate);
+
+    JsonPtr status(json_object_new_object());
+    json_object* s = status.get();
+    json_object_object_add(s, "sim", new_text(radio.iccid));
+    json_object_object_add(s, "model", json_object_new_string(kModel));
+    json_object_object_add(s, "version", json_object_new_string(version));
+    json_object_object_add(s, "lastUpdate", json_object_new_string(lastUpdate));
+    json_object* batteries = json_object_new_array();
+    json_object_array_add(batteries, json_object_new_int(battery.percent));
+    json_object_object_add(s, "batteries", batteries);
+    json_object_object_add(s, "batteryType", json_object_new_string(battery.type));
+    json_object_object_add(s, "signal", signal);
+    json_object_object_add(s, "memory", memory);
+    json_object_object_add(s, "temperature", temperature);
+    json_object_object_add(s, "installDate", json_object_new_string(installDate));
+    json_object_object_add(s, "modemFirmware", json_object_new_string(g_state.modemFirmware));
+    json_object_object_add(s, "inaccurateDate", json_object_new_boolean(config_getInaccurateDate()));
+    json_object* capability = json_object_new_object();
+    json_object_object_add(capability, "hdRequest", json_object_new_boolean(1));
+    json_object_object_add(s, "capability", capability);
+    if (json_object_array_length(notes) > 0)
+        json_object_object_add(s, "notifications", notes);
+    else
+        json_object_put(notes);
+    return status;
+}
+
+int request_resets_add(json_object* document) {
+    int bits = config_getRequestUpdateReset();
+    int added = 0;
+    json_object* requests = json_object_new_object();
+    for (const Acknowledgement& ack : kAcknowledgements) {
+        if ((bits & ack.bit) == 0) continue;
+        json_object* done = json_object_new_object();
+        json_object_object_add(done, "execute", json_object_new_boolean(0));
+        json_object_object_add(requests, ack.kind, done);
+        added |= ack.bit;
+    }
+    if (added)
+        json_object_object_add(document, "requests", requests);
+    else
+        json_object_put(requests);
+    return added;
+}
+
+int cloud_camera_exchange(char* token, int mode) {
+    RadioReport radio = radio_report();
+    log_event("cellular", 0, "MCC: %s MNC: %s", radio.mcc.c_str(), radio.mnc.c_str());
+    JsonPtr status = camera_status_build();
+    log_event("status", 0, "%s", json_object_to_json_string(status.get()));
+    JsonPtr document(json_object_new_object());
+    json_object_object_add(document.get(), "status", status.release());
+    uploads_list_add(document.get(), mode);
+    int carried = request_resets_add(document.get());
+
+    char host[255];
+    config_getHost(host, sizeof host);
+    std::string url = cloud_api_url("camera");
+    log_event("sync", 0, "Host: %s", host);
+    for (;;) {
+        JsonPtr answer;
+        int result = http_put_json(url.c_str(), &answer, document.get(), token);
+        document.reset();
+        if (!put_accepted(result, token)) return -1;
+        clear_acknowledged(carried);
+        if (act_on_answer(answer.get(), mode)) return 0;
+        answer.reset();
+        document.reset(json_object_new_object());
+        if (uploads_list_add(document.get(), 0) < 1) return 0;
+        carried = request_resets_add(document.get());
+    }
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+struct json_object;
+
+// Pictures of the transmit folder reach the cloud in two steps: the camera
+// record offers them as an uploads list, newest first; the service answers
+// with one transfer instruction per picture it wants, and each picture sent
+// is deleted. The list's length adapts to how well the last one went.
+
+// Adds "uploads" to the document: one picture for the first sync (mode 1),
+// else up to the configured count (0: all). 1 when the list has an entry,
+// -1 when the folder cannot be listed or holds no file, -2 when no file qualified.
+int uploads_list_add(json_object* document, int mode);
+
+// Carries out the answer's "uploads" array (one keep-alive byte each) and
+// adapts the list length; true when the exchange is finished.
+bool uploads_carry_out(json_object* instructions, int mode);
+
+// A name from the cloud names a file only when it is a plain file name:
+// not empty, not "." or "..", no "/", no control characters, at most 255 bytes.
+bool plain_file_name(const char* name);
