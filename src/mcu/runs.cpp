@@ -1,6 +1,7 @@
 #include "runs.h"
 
 #include "clock_helpers.h"
+#include "cloud_sync.h"
 #include "config.h"
 #include "device_root.h"
 #include "event_log.h"
@@ -55,12 +56,14 @@ void run_process(const char*) {
 
 void run_sync(const char*) {
     log_event("sync", 0, "Start cellular transfert");
+    cloud_sync(0);
     log_event("sync", 0, "End cellular transfert");
 }
 
 void run_firstsync(const char*) {
     log_event("firstsync", 0, "Start first sync");
     config_setPowerOnTime(static_cast<int32_t>(clock_now()));
+    cloud_sync(1);
     log_event("firstsync", 0, "End first sync");
 }
 

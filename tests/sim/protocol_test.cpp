@@ -75,7 +75,6 @@ TEST_F(Protocol, CommandsAnswerAsTheTableSays) {
     int hour = -1, minute = -1;
     EXPECT_EQ(std::sscanf(next.c_str(), "%d %d\r\n", &hour, &minute), 2) << next;
     EXPECT_EQ(command("qz+setdatetime 24 5 7 9 3 0\r"), "\x04");
-    EXPECT_EQ(command("qz+sync\r"), "\x04");
     EXPECT_EQ(command("qz+getsignalbar\r"), "-1\r\n\x04");
     // The first daemon command ended the announcing.
     std::this_thread::sleep_for(300ms);
@@ -84,8 +83,7 @@ TEST_F(Protocol, CommandsAnswerAsTheTableSays) {
     std::string text = log();
     for (const char* line : {";status;0;AA: 6.12v", ";status;0;Ext: 12.5v", ";status;0;Ext: 0.0v",
                              ";main;0;Version: V1.05.07-5-g93dfb16 REV ", ";config;0;Is each: 1",
-                             ";config;0;Next sync: ", ";setdatetime;0;Date/time set from MCU",
-                             ";sync;0;Start cellular transfert", ";sync;0;End cellular transfert"})
+                             ";config;0;Next sync: ", ";setdatetime;0;Date/time set from MCU"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
     // The clock request reached the board's clock, never the host's.
     EXPECT_NE(board.read_file("/sim/clock_set.log").find("clock_settime 0 "), std::string::npos);
