@@ -144,6 +144,9 @@ int http_upload_file(const char* url, const char* method, FILE* file, int64_t le
     curl_easy_setopt(g_handle, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(g_handle, CURLOPT_READDATA, file);
     curl_easy_setopt(g_handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(length));
+    // The storage's answer is not used; libcurl would otherwise print it on our stdout.
+    curl_easy_setopt(g_handle, CURLOPT_WRITEFUNCTION, body_append_callback);
+    curl_easy_setopt(g_handle, CURLOPT_WRITEDATA, nullptr);
     return perform();
 }
 

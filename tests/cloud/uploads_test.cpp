@@ -77,3 +77,46 @@ TEST_F(UploadsList, EmptyCopiesAreDeletedAndNothingIsOffered) {
 }
 
 }  // namespace
+
+namespace {
+
+// Instructions that cannot be carried out are skipped before any transfer:
+// the transport has no handle here, so anything that reached it would log a fatal error.
+TEST_F(UploadsList, UnusableInstructionsAreSkippedAndThePictureStays) {
+    picture("PICT0001.JPG", 100, 10);
+    const char* target = R"("host": "https://127.0.0.1:1", "path": "/s/1", "verb": "PUT")";
+    struct Case {
+        std::string instruction;
+        const char* logged;  // null: skipped without a word
+    } cases[] = {
+        {std::string(R"({"name": "NOPE.JPG", "size": 100, )") + target + "}",
+         ";sync;2;Failed to open file: /media/sdcard/transmit/NOPE.JPG"},
+        {R"({"name": "PICT0001.JPG", "host": "https://127.0.0.1:1", "path": "/s/1", "verb": "PUT"})", nullptr},
+        {std::string(R"({"name": "../etc/qz_daemon_conf.json", "size": 1, )") + target + "}",
+         ";sync;2;Refused file name: ../etc/qz_daemon_conf.json"},
+        {std::string(R"({"name": "..", "size": 1, )") + target + "}", ";sync;2;Refused file name: .."},
+        {std::string(R"({"name": "PICT\r0001.JPG", "size": 1, )") + target + "}",
+         ";sync;2;Refused file name: PICT?0001.JPG"},
+        {std::string(R"({"name": "PICT0001.JPG", "size": 100, "headers": [{"name": "X-A", "value": "1\r\nX-B: 2"}], )") +
+             target + "}",
+         ";sync;2;Refused instruction for PICT0001.JPG: header lines refused"},
+    };
+    for (const Case& c : cases) {
+        config_reset();
+        g_config.uploadPictureCount = 20;
+        root.write("/media/sdcard/log.txt", "");
+        JsonPtr instructions = json_parse(("[" + c.instruction + "]").c_str());
+        EXPECT_TRUE(uploads_carry_out(instructions.get(), 0)) << c.instruction;
+        std::string log = root.read("/media/sdcard/log.txt");
+        EXPECT_NE(log.find(";upload;0;Picture to upload: 1"), std::string::npos) << c.instruction;
+        if (c.logged) {
+            EXPECT_NE(log.find(c.logged), std::string::npos) << c.instruction << "\n" << log;
+        }
+        EXPECT_EQ(log.find("File transfer failed"), std::string::npos) << c.instruction;
+        EXPECT_TRUE(root.exists("/media/sdcard/transmit/PICT0001.JPG")) << c.instruction;
+        EXPECT_EQ(g_config.uploadPictureCount, 5) << c.instruction;
+    }
+    EXPECT_FALSE(root.exists("/etc/qz_daemon_conf.json"));
+}
+
+}  // namespace
