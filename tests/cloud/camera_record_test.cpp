@@ -10,6 +10,7 @@
 #include "daemon_state.h"
 #include "fake_clock.h"
 #include "json_util.h"
+#include "state_reset.h"
 #include "test_root.h"
 
 namespace {

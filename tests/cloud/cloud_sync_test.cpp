@@ -18,6 +18,7 @@
 #include "json_util.h"
 #include "pty_pair.h"
 #include "time_seam.h"
+#include "state_reset.h"
 #include "test_root.h"
 #include "transport.h"
 

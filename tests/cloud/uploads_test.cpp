@@ -8,6 +8,7 @@
 
 #include "config.h"
 #include "json_util.h"
+#include "state_reset.h"
 #include "test_root.h"
 #include "uploads.h"
 
