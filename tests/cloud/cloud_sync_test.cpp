@@ -15,6 +15,7 @@
 #include "config.h"
 #include "daemon_state.h"
 #include "fake_clock.h"
+#include "mcu_protocol.h"
 #include "json_util.h"
 #include "pty_pair.h"
 #include "time_seam.h"
@@ -106,6 +107,26 @@ TEST_F(SyncDriver, FailingAttemptsAreASecondApart) {
     EXPECT_EQ(count_of(log(), ";token;2;Get token failed: "), 179u);
     EXPECT_EQ(clock.slept_us(), 179u * 1000000u);
     EXPECT_EQ(mcu.drain().size(), 179u * 3);
+}
+
+// Each "firstsync" records its own time as the installation date, then syncs
+// (here: 180 s without a data call, keep-alive bytes, one failed attempt).
+TEST_F(SyncDriver, EveryFirstSyncMovesTheInstallDate) {
+    FakeClock clock;
+    clock.pin_wall(1715072580);
+    for (int32_t expected : {1715072580, 1715072580 + 180}) {
+        mcu_handle_chunk("qz+firstsync\r");
+        EXPECT_EQ(mcu.drain(), std::string(183, '\x06') + "\x04");
+        EXPECT_EQ(g_config.powerOnTime, expected);
+        EXPECT_NE(root.read("/etc/qz_daemon_conf.json").find("\"powerOnTime\": " + std::to_string(expected)),
+                  std::string::npos);
+    }
+    std::string text = log();
+    size_t start = text.find(";firstsync;0;Start first sync");
+    size_t attempt = text.find(";token;2;Get token failed: ", start);
+    EXPECT_NE(start, std::string::npos);
+    EXPECT_NE(attempt, std::string::npos);
+    EXPECT_NE(text.find(";firstsync;0;End first sync", attempt), std::string::npos);
 }
 
 class Cloud : public ::testing::Test {
