@@ -146,7 +146,7 @@ SimBoard::~SimBoard() {
 
 void SimBoard::lay_out_root() {
     for (const char* dir : {"/bin", "/dev", "/etc", "/usrdata", "/sys/power", "/sys/class/gpio",
-                            "/tmp", "/sim", "/media"})
+                            "/tmp", "/sim", "/media", "/home/root"})
         fs::create_directories(root_ + dir);
     if (options_.withSdCard) fs::create_directories(root_ + "/media/sdcard");
     sim_write_file(root_ + "/sys/power/wake_lock", "");
@@ -177,11 +177,32 @@ void SimBoard::mcu_reader() {
     while (!stopping_) {
         std::string bytes = read_some(mcuMaster_);
         if (bytes.empty()) continue;
-        std::lock_guard<std::mutex> lock(mutex_);
-        received_.push_back({Clock::now(), bytes});
-        receivedAll_ += bytes;
-        transcript_.push_back("MCU <- " + sim_printable(bytes));
+        if (loader_) {
+            loader_input(bytes);
+            continue;
+        }
+        size_t update = bytes.find("UPD\r\n");
+        std::string command = update == std::string::npos ? bytes : bytes.substr(0, update + 5);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.push_back({Clock::now(), command});
+            receivedAll_ += command;
+            transcript_.push_back("MCU <- " + sim_printable(command));
+        }
+        if (update == std::string::npos) continue;
+        loader_ = std::make_unique<McuLoader>(options_.loaderFaults);
+        mcu_loader_send(mcuMaster_, mcuSlave_, loader_->start());
+        loader_input(bytes.substr(update + 5));
     }
+}
+
+void SimBoard::loader_input(const std::string& bytes) {
+    std::vector<uint8_t> answers = loader_->take(bytes);
+    for (const auto& line : loader_->take_notes()) note(line);
+    mcu_loader_send(mcuMaster_, mcuSlave_, answers);
+    if (!loader_->finished()) return;
+    if (loader_->flashed()) sim_write_file(path("/sim/mcu_flash.bin"), loader_->image());
+    loader_.reset();
 }
 
 void SimBoard::at_reader() {

@@ -5,11 +5,13 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "mcu_loader.h"
 #include "modem_board.h"
 
 // The simulated board around qz_daemon: a device root on disk, the MCU and
@@ -22,6 +24,7 @@ public:
         double clockSpeed = 1.0;  // >1 makes the daemon's sleeps that much shorter
         bool withSdCard = true;
         bool withMcuPort = true;
+        LoaderFaults loaderFaults;  // how the MCU's loader misbehaves
     };
     struct Received {
         std::chrono::steady_clock::time_point when;
@@ -73,6 +76,8 @@ private:
     void install_stand_ins();
     void open_ports();
     void mcu_reader();
+    // After "UPD\r\n" the MCU's loader takes the bytes until its end packet.
+    void loader_input(const std::string& bytes);
     void at_reader();
 
     Options options_;
@@ -89,6 +94,7 @@ private:
     std::vector<std::string> atCommands_;
     std::vector<std::pair<std::string, std::string>> atAnswers_;
     std::vector<std::string> transcript_;
+    std::unique_ptr<McuLoader> loader_;  // only the MCU reader thread uses it
     ModemBoard modemBoard_;
 };
 

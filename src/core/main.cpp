@@ -11,10 +11,13 @@
 #include "event_log.h"
 #include "identity.h"
 #include "picture_process.h"
+#include "power.h"
 #include "probes.h"
 #include "run_command.h"
 #include "time_seam.h"
 #include "uart.h"
+#include "update.h"
+#include "version.h"
 
 namespace {
 
@@ -22,6 +25,15 @@ namespace {
 // it when freed; glibc would otherwise raise its threshold after the first one
 // and keep later ones in a heap that never shrinks on a module short of memory.
 void keep_large_buffers_returnable() { mallopt(M_MMAP_THRESHOLD, 256 * 1024); }
+
+// A package installed before either serial port is opened takes effect only
+// after a restart.
+void install_pending_update() {
+    if (update_check(config_getMcuVersion(), kDaemonVersion) == 0) return;
+    log_event("main", 0, "Reboot after update");
+    power_action(1);
+    daemon_exit(0);
+}
 
 void start_up() {
     daemon(1, 1);
@@ -32,6 +44,7 @@ void start_up() {
     log_event("main", 0, "Modem power-on");
     remove_stale_picture_temporaries();
     config_load();
+    install_pending_update();
     run_command("%s", device_path("/usrdata/prune.sh").c_str());
     at_port_start();
     board_gpio_init();

@@ -12,6 +12,8 @@ public:
     // Returns 0 when the clock was set.
     virtual int set_system_clock(time_t when) = 0;
     virtual time_t wall_now() { return time(nullptr); }
+    // 1 when fd became readable within the time, 0 after the time, -1 on error.
+    virtual int wait_readable(int fd, uint64_t timeout_us);
 };
 
 // nullptr puts the real clock back.
@@ -21,6 +23,8 @@ void sleep_seconds(unsigned seconds);
 void sleep_milliseconds(unsigned milliseconds);
 void sleep_microseconds(uint64_t microseconds);
 uint64_t monotonic_us();
+// Waits for fd to become readable: 1 readable, 0 timed out, -1 error.
+int wait_readable(int fd, uint64_t timeout_us);
 int system_clock_set(time_t when);
 // Seconds since the epoch; the real clock unless a test pinned it.
 time_t wall_clock_now();

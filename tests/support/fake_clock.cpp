@@ -8,6 +8,13 @@ void FakeClock::sleep_us(uint64_t microseconds) {
     slept_ += microseconds;
 }
 
+int FakeClock::wait_readable(int fd, uint64_t timeout_us) {
+    constexpr uint64_t kRealWaitMax = 1000000;
+    int ready = TimeSource::wait_readable(fd, timeout_us < kRealWaitMax ? timeout_us : kRealWaitMax);
+    if (ready == 0) now_ += timeout_us;
+    return ready;
+}
+
 int FakeClock::set_system_clock(time_t when) {
     std::lock_guard<std::mutex> lock(mutex_);
     settings_.push_back(when);

@@ -16,6 +16,9 @@ public:
     void sleep_us(uint64_t microseconds) override;
     uint64_t monotonic_us() override { return now_.load(); }
     int set_system_clock(time_t when) override;
+    // Waits in real time for at most a second; a silent descriptor then
+    // counts as silent for the whole time on this clock.
+    int wait_readable(int fd, uint64_t timeout_us) override;
     // Real wall time unless pinned; a pinned clock moves on with every sleep.
     time_t wall_now() override;
     void pin_wall(time_t when);

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fake_clock.h"
+#include "loader_peer.h"
+#include "mcu_flash.h"
+#include "sim_files.h"
+
+namespace {
+
+const std::string kDebianHex = "/usr/share/arduino/hardware/arduino/avr/bootloaders/";
+
+// "0108:0809FFFF...": each block's address and bytes as sent.
+std::vector<std::string> blocks_of(const std::string& hex, int& result, uint16_t min = 0) {
+    std::vector<std::string> blocks;
+    result = hex_send_blocks(hex.data(), static_cast<uint16_t>(hex.size()), min, 0xFFFF,
+                             [&](const FlashBlock& block) {
+                                 char text[64];
+                                 int at = std::snprintf(text, sizeof text, "%04X:", static_cast<unsigned>(block.address));
+                                 for (int i = 0; i < block.length; ++i)
+                                     at += std::snprintf(text + at, sizeof text - static_cast<size_t>(at), "%02X", block.data[i]);
+                                 blocks.push_back(text);
+                                 return 0;
+                             });
+    return blocks;
+}
+
+std::vector<uint8_t> counting(uint8_t from, int count) {
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(from + i));
+    return bytes;
+}
+
+TEST(HexBlocks, RecordsBecomeWordBlocks) {
+    struct Case {
+        const char* name;
+        std::string hex;
+        std::vector<std::string> blocks;
+        int result;
+    };
+    const Case cases[] = {
+        {"16-byte records", hex_record(0x0000, counting(0, 16)) + hex_record(0x0010, counting(16, 16)),
+         {"0000:000102030405060708090A0B0C0D0E0F", "0010:101112131415161718191A1B1C1D1E1F"}, 0},
+        {"10 then 16 bytes carry", hex_record(0x0100, counting(0, 10)) + hex_record(0x010A, counting(10, 16)),
+         {"0100:0001020304050607", "0108:08090A0B0C0D0E0F1011121314151617", "0118:1819FFFF"}, 0},
+        {"1 mod 4", hex_record(0x0201, {0xAA}), {"0200:FFAAFFFF"}, 0},
+        {"3 mod 4", hex_record(0x0203, {0xAA, 0xBB}), {"0200:FFFFFFAA", "0204:BBFFFFFF"}, 0},
+        {"carry sent alone before a far record", hex_record(0x0000, {1, 2, 3, 4, 5}) + hex_record(0x0020, {6}),
+         {"0000:01020304", "0004:05FFFFFF", "0020:06FFFFFF"}, 0},
+        {"lower-case digits", ":02030000abcd7f\r\n", {"0300:ABCDFFFF"}, 0},
+        {"other record types skipped", hex_record(0, {0x12, 0x34}, 4) + hex_record(0x10, {1, 2, 3, 4}) + ":00000001FF\r\n",
+         {"0010:01020304"}, 0},
+        {"back into the carry", hex_record(0x0104, {1, 2, 3, 4, 5, 6}) + hex_record(0x0100, {7}), {"0104:01020304"}, 1},
+        {"17 data bytes", hex_record(0, counting(0, 17)), {}, 3},
+        {"no colon", "02000000ABCD\r\n", {}, 3},
+    };
+    for (const auto& c : cases) {
+        int result = -1;
+        EXPECT_EQ(blocks_of(c.hex, result), c.blocks) << c.name;
+        EXPECT_EQ(result, c.result) << c.name;
+    }
+}
+
+TEST(HexBlocks, AResendRepeatsTheBlockThatHeldCarriedBytes) {
+    int result = -1;
+    auto blocks = blocks_of(hex_record(0x0100, counting(0, 10)) + hex_record(0x010A, counting(10, 16)), result, 0x0108);
+    EXPECT_EQ(blocks, (std::vector<std::string>{"0108:08090A0B0C0D0E0F1011121314151617", "0118:1819FFFF"}));
+}
+
+TEST(HexRefusal, FirmwareThatWouldBeFlashedWrongIsRefusedWhole) {
+    const std::string good = hex_record(0x0100, {1, 2, 3, 4});
+    std::string badChecksum = good;
+    badChecksum[badChecksum.size() - 3] ^= 1;
+    struct Case {
+        const char* name;
+        std::string hex;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"plain", good + ":00000001FF\r\n", false},
+        {"linear base 0", hex_record(0, {0, 0}, 4) + good, false},
+        {"65536 bytes", good + std::string(0x10000 - good.size(), '\n'), true},
+        {"wrong checksum", good + badChecksum, true},
+        {"linear base 0x10000", hex_record(0, {0, 1}, 4) + good, true},
+        {"segment base 0x1000", hex_record(0, {0x01, 0x00}, 2) + good, true},
+        {"past 0xFFFF", hex_record(0xFFFE, {1, 2, 3, 4}), true},
+        {"17 data bytes", good + hex_record(0x200, counting(0, 17)), true},
+        {"back into the carry", hex_record(0x0104, {1, 2, 3, 4, 5, 6}) + hex_record(0x0100, {7}), true},
+        {"not hexadecimal", good + ":0201000012G4E7\r\n", true},
+        {"cut short", good + ":0401000001", true},
+        {"empty", "", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hex_refusal(c.hex.data(), c.hex.size()).empty(), !c.refused) << c.name;
+    // A real mega2560 boot loader sits above 64 KiB.
+    std::string mega = sim_read_file(kDebianHex + "stk500v2/stk500boot_v2_mega2560.hex");
+    ASSERT_FALSE(mega.empty());
+    EXPECT_NE(hex_refusal(mega.data(), mega.size()), "");
+}
+
+TEST(FlashChecksum, SumXorFE) {
+    uint8_t bytes[23] = {0x34};
+    EXPECT_EQ(flash_checksum(bytes, 23), 0xCA);
+    EXPECT_EQ(flash_checksum(bytes, 0), 0xFE);
+}
+
+// mcu_flash against the board's loader, on the fake clock.
+class Flashing : public ::testing::Test {
+protected:
+    int flash(const std::string& hex, LoaderFaults faults) {
+        root.write("/usrdata/torvex-c1.a87", hex);
+        LoaderPeer loader(root, faults);
+        int result = mcu_flash();
+        image = loader.finish();
+        return result;
+    }
+    TestRoot root;
+    FakeClock clock;
+    std::string image;
+};
+
+TEST_F(Flashing, TheLoaderGetsTheFileByteForByteDespiteResends) {
+    const std::string file = kDebianHex + "atmega/ATmegaBOOT_168_atmega328.hex";
+    const std::string reference = reference_image(file);
+    ASSERT_EQ(reference.size(), 0x10000u);
+    const std::string carried = hex_record(0x0100, counting(0, 10)) + hex_record(0x010A, counting(10, 16)) +
+                                hex_record(0x0200, counting(0, 16)) + ":00000001FF\r\n";
+    root.write("/carried.hex", carried);
+    struct Case {
+        std::string hex;
+        std::string reference;
+        LoaderFaults faults;
+    };
+    const Case cases[] = {
+        {sim_read_file(file), reference, {}},
+        {sim_read_file(file), reference, {0x7C00, -1, -1}},
+        {carried, reference_image(root.path("/carried.hex")), {0x0200, -1, -1}},
+        {carried, reference_image(root.path("/carried.hex")), {0x0108, -1, -1}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(flash(c.hex, c.faults), 1) << c.faults.resendAt;
+        EXPECT_TRUE(image == c.reference) << c.faults.resendAt;
+    }
+}
+
+TEST_F(Flashing, AnUnexpectedAnswerOrTenSecondsOfSilenceEndTheExchange) {
+    const std::string hex = hex_record(0x0100, counting(0, 16)) + hex_record(0x0200, counting(0, 16));
+    EXPECT_EQ(flash(hex, {-1, 0x0100, -1}), 0);
+    const uint64_t before = clock.monotonic_us();
+    EXPECT_EQ(flash(hex, {-1, -1, 0x0100}), 0);
+    EXPECT_GE(clock.monotonic_us() - before, 10000000u + 5000000u);
+    EXPECT_EQ(image, "");
+}
+
+TEST_F(Flashing, ARefusedFileNeverPutsTheMcuIntoItsLoader) {
+    root.write("/usrdata/torvex-c1.a87", hex_record(0, {0, 1}, 4) + hex_record(0x0100, {1, 2, 3, 4}));
+    LoaderPeer loader(root);
+    EXPECT_EQ(mcu_flash(), 0);
+    EXPECT_FALSE(loader.entered_loader());
+    EXPECT_NE(root.read("/media/sdcard/log.txt").find(";update;2;MCU firmware refused: record 2 lies beyond 0xFFFF"),
+              std::string::npos);
+}
+
+}  // namespace
