@@ -4,6 +4,8 @@
 #include "cloud_emulator.h"
 #include "json_util.h"
 #include "modem_board.h"
+#include "sim_files.h"
+#include "update_package.h"
 
 #include <json-c/json.h>
 
@@ -43,11 +45,11 @@ bool play_step(SimBoard& board, json_object* step, std::ostream& out) {
         }
     }
     auto line = text_member(step, "send");
-    if (line.empty()) return true;
-    size_t before = board.mcu_received().size();
-    board.mcu_send(line);
-    if (double within = seconds_member(step, "answer_within"); within >= 0) {
-        if (board.mcu_answer(before, ms(within)).empty()) {
+    if (!line.empty()) {
+        size_t before = board.mcu_received().size();
+        board.mcu_send(line);
+        double within = seconds_member(step, "answer_within");
+        if (within >= 0 && board.mcu_answer(before, ms(within)).empty()) {
             out << "FAILED: no end mark after " << sim_printable(line) << "\n";
             return false;
         }
@@ -91,6 +93,26 @@ void prepare_camera(const SimBoard& board, json_object* scenario) {
         camera_card_fail_transfers(board.root(), failures);
 }
 
+// "update_package": {"manifest": {...}, "firmware_file": "x.hex"}; "mcu_loader": faults.
+bool prepare_update(const SimBoard& board, json_object* scenario) {
+    json_object* package = json_member_object(scenario, "update_package");
+    if (package == nullptr) return true;
+    UpdatePackage update;
+    json_object* manifest = json_member_object(package, "manifest");
+    update.manifest = manifest ? json_object_to_json_string_ext(manifest, JSON_C_TO_STRING_PLAIN) : "";
+    if (const char* firmware = json_member_string(package, "firmware_file")) update.firmware = sim_read_file(firmware);
+    return update_package_lay(board.root(), update);
+}
+
+LoaderFaults loader_faults(json_object* scenario) {
+    json_object* loader = json_member_object(scenario, "mcu_loader");
+    LoaderFaults faults;
+    faults.resendAt = int_member(loader, "resend_at", faults.resendAt);
+    faults.refuseAt = int_member(loader, "refuse_at", faults.refuseAt);
+    faults.silentAt = int_member(loader, "silent_at", faults.silentAt);
+    return faults;
+}
+
 void prepare_modem(const SimBoard& board, json_object* scenario) {
     json_object* modem = nullptr;
     if (json_object_object_get_ex(scenario, "modem", &modem) && json_object_is_type(modem, json_type_object))
@@ -125,6 +147,8 @@ void report(const SimBoard& board, const CloudEmulator* cloud, std::ostream& out
     if (cloud) out << cloud_emulator_report(*cloud);
     out << "== Commands run on the board\n";
     for (const auto& command : board.commands_run()) out << "  " << command << "\n";
+    if (std::string image = board.read_file("/sim/mcu_flash.bin"); !image.empty())
+        out << "== MCU flashed: sim/mcu_flash.bin (" << image.size() << " bytes)\n";
     out << "== Event log (/media/sdcard/log.txt)\n" << board.read_file("/media/sdcard/log.txt");
     out << "== Daemon standard output\n" << board.daemon_output() << "\n";
 }
@@ -140,6 +164,7 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     if (double speed = seconds_member(scenario.get(), "clock_speed"); speed > 0)
         options.clockSpeed = speed;
     options.withSdCard = bool_member(scenario.get(), "sd_card", options.withSdCard);
+    options.loaderFaults = loader_faults(scenario.get());
 
     SimBoard board(options);
     out << "Device root: " << board.root() << "\n";
@@ -150,6 +175,7 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
         out << "cannot start the cloud service\n";
         return 1;
     }
+    if (!prepare_update(board, scenario.get())) out << "cannot lay the update package\n";
     if (auto description = text_member(scenario.get(), "description"); !description.empty())
         board.note(description);
     if (!board.start_daemon()) {
