@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
-#include <sys/stat.h>
-#include <utime.h>
 
-#include <filesystem>
 #include <string>
 
 #include "config.h"
@@ -14,77 +11,11 @@
 
 namespace {
 
-TEST(PlainFileName, OnlyPlainNamesNameFiles) {
-    struct Case {
-        std::string name;
-        bool plain;
-    } cases[] = {
-        {"PICT0001.JPG", true},   {"..hidden", true},       {std::string(255, 'a'), true},
-        {"", false},              {".", false},             {"..", false},
-        {"../log.txt", false},    {"a/b", false},           {"/etc/passwd", false},
-        {"PICT\n0001.JPG", false}, {"PICT\x7f", false},     {std::string(256, 'a'), false},
-    };
-    for (const Case& c : cases) EXPECT_EQ(plain_file_name(c.name.c_str()), c.plain) << c.name;
-}
-
-class UploadsList : public ::testing::Test {
-protected:
-    void SetUp() override { config_reset(); }
-    void TearDown() override { config_reset(); }
-    // A transmit copy of `size` bytes modified `age` seconds ago.
-    void picture(const std::string& name, size_t size, long age) {
-        std::string path = "/media/sdcard/transmit/" + name;
-        root.write(path, std::string(size, 'j'));
-        utimbuf times{};
-        times.actime = times.modtime = 1715000000 - age;
-        utime(root.path(path).c_str(), &times);
-    }
-    std::string offered(int mode, int expected) {
-        JsonPtr document(json_object_new_object());
-        EXPECT_EQ(uploads_list_add(document.get(), mode), expected);
-        return json_object_to_json_string(document.get());
-    }
-
-    TestRoot root;
-};
-
-TEST_F(UploadsList, NewestFirstWithinTheLimit) {
-    picture("PICT0001.JPG", 100, 300);
-    picture("PICT0002.JPG", 200, 200);
-    picture("PICT0003.JPG", 300, 100);
-    picture("PICT0004.JPG", 400, 100);
-    EXPECT_EQ(offered(1, 1), R"({ "uploads": [ { "name": "PICT0004.JPG", "size": 400 } ] })");
-    g_config.uploadPictureCount = 0;  // fresh device: no limit
-    EXPECT_EQ(offered(0, 1),
-              R"({ "uploads": [ { "name": "PICT0004.JPG", "size": 400 }, )"
-              R"({ "name": "PICT0003.JPG", "size": 300 }, { "name": "PICT0002.JPG", "size": 200 }, )"
-              R"({ "name": "PICT0001.JPG", "size": 100 } ] })");
-    g_config.uploadPictureCount = 2;
-    EXPECT_NE(offered(0, 1).find("PICT0003.JPG\", \"size\": 300 } ] }"), std::string::npos);
-    EXPECT_NE(root.read("/media/sdcard/log.txt").find(";uploads;0;2 [ { \"name\": \"PICT0004.JPG\""),
-              std::string::npos);
-}
-
-TEST_F(UploadsList, EmptyCopiesAreDeletedAndNothingIsOffered) {
-    std::filesystem::create_directories(root.path("/media/sdcard/transmit"));
-    EXPECT_EQ(offered(0, -1), "{ }");
-    picture("PICT0001.JPG", 0, 10);
-    EXPECT_EQ(offered(0, -2), "{ }");
-    EXPECT_FALSE(root.exists("/media/sdcard/transmit/PICT0001.JPG"));
-    std::filesystem::remove_all(root.path("/media/sdcard/transmit"));
-    EXPECT_EQ(offered(0, -1), "{ }");
-    EXPECT_NE(root.read("/media/sdcard/log.txt").find(";uploads;2;Unable to access process path"),
-              std::string::npos);
-}
-
-}  // namespace
-
-namespace {
-
 // Instructions that cannot be carried out are skipped before any transfer:
 // the transport has no handle here, so anything that reached it would log a fatal error.
-TEST_F(UploadsList, UnusableInstructionsAreSkippedAndThePictureStays) {
-    picture("PICT0001.JPG", 100, 10);
+TEST(Uploads, UnusableInstructionsAreSkippedAndThePictureStays) {
+    TestRoot root;
+    root.write("/media/sdcard/transmit/PICT0001.JPG", std::string(100, 'j'));
     const char* target = R"("host": "https://127.0.0.1:1", "path": "/s/1", "verb": "PUT")";
     struct Case {
         std::string instruction;
@@ -93,6 +24,8 @@ TEST_F(UploadsList, UnusableInstructionsAreSkippedAndThePictureStays) {
         {std::string(R"({"name": "NOPE.JPG", "size": 100, )") + target + "}",
          ";sync;2;Failed to open file: /media/sdcard/transmit/NOPE.JPG"},
         {R"({"name": "PICT0001.JPG", "host": "https://127.0.0.1:1", "path": "/s/1", "verb": "PUT"})", nullptr},
+        {std::string(R"({"name": ")") + std::string(256, 'a') + R"(", "size": 1, )" + target + "}",
+         ";sync;2;Refused file name: aaaa"},
         {std::string(R"({"name": "../etc/qz_daemon_conf.json", "size": 1, )") + target + "}",
          ";sync;2;Refused file name: ../etc/qz_daemon_conf.json"},
         {std::string(R"({"name": "..", "size": 1, )") + target + "}", ";sync;2;Refused file name: .."},
@@ -118,6 +51,7 @@ TEST_F(UploadsList, UnusableInstructionsAreSkippedAndThePictureStays) {
         EXPECT_EQ(g_config.uploadPictureCount, 5) << c.instruction;
     }
     EXPECT_FALSE(root.exists("/etc/qz_daemon_conf.json"));
+    config_reset();
 }
 
 }  // namespace
