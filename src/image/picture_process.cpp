@@ -17,6 +17,7 @@
 #include "clock_helpers.h"
 #include "config.h"
 #include "device_root.h"
+#include "device_tools.h"
 #include "event_log.h"
 #include "image_helper.h"
 #include "resize.h"
@@ -34,7 +35,6 @@ struct Folders {
     std::string process = device_path("/media/sdcard/process/");
     std::string original = device_path("/media/sdcard/original/");
     std::string transmit = device_path("/media/sdcard/transmit/");
-    std::string swap = device_path("/media/sdcard/swap");
 };
 
 // Everything one run keeps; nothing carries over to the next run.
@@ -104,18 +104,8 @@ bool next_free_name(std::string& path, int& number, const char* format, const st
 }
 
 void swap_on(Run& run) {
-    const char* swap = run.folders.swap.c_str();
-    run_command("rm %s", swap);
-    run_command("dd if=/dev/zero of=%s bs=1024 count=102400", swap);
-    run_command("chmod 600 %s", swap);
-    run_command("mkswap %s", swap);
-    run_command("swapon %s", swap);
+    swap_file_on(102400);
     run.swapOn = true;
-}
-
-void swap_off(const Run& run) {
-    run_command("swapoff %s", run.folders.swap.c_str());
-    run_command("rm %s", run.folders.swap.c_str());
 }
 
 void date_the_copy(Run& run, const char* source, const char* transmit) {
@@ -142,15 +132,6 @@ bool make_transmit_copy(Run& run, const char* source, const char* transmit) {
     if (rc != 0) return false;
     date_the_copy(run, source, transmit);
     return true;
-}
-
-// Squeezes the transmit copy to about 20 kB; a missing copy just makes it fail.
-void compress(const std::string& transmit) {
-    char command[512];
-    std::snprintf(command, sizeof command,
-                  "%s -S20 --strip-com --strip-iptc --strip-icc --strip-xmp  %s > /dev/null 2>&1",
-                  device_path("/usrdata/jpegoptim").c_str(), transmit.c_str());
-    std::system(command);
 }
 
 // Files the source in original/. A file that cannot be moved stays for the next
@@ -181,7 +162,8 @@ void process_jpeg(Run& run, const std::string& source, const FileEntry& entry) {
     }
     if (!copied) return;
     ++run.processed;
-    compress(transmit);
+    // Squeezes the copy to about 20 kB.
+    jpeg_compress(transmit.c_str(), 20);
 }
 
 void process_other(Run& run, const std::string& source, const FileEntry& entry) {
@@ -281,5 +263,5 @@ void process_pictures() {
     run.drift = measure_drift(run, entries);
     for (const auto& entry : entries) process_entry(run, entry);
     log_event("process", 0, "Picture processed: %d", run.processed);
-    if (run.swapOn) swap_off(run);
+    if (run.swapOn) swap_file_off();
 }
