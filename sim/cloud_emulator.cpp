@@ -9,6 +9,7 @@
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <strings.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstdio>
@@ -73,14 +74,52 @@ private:
     httplib::ThreadPool pool_;
 };
 
-// The ex_data slot of the SSL_CTX that holds its handshake counter: OpenSSL's
-// info callback has no user pointer.
-int g_counterIndex = -1;
+// The TLS connections: handshakes done, and each socket while it is open, so
+// that stopping can end idle keep-alive connections instead of waiting for
+// them to time out.
+struct TlsConnections {
+    std::atomic<int> handshakes{0};
+    std::mutex mutex;
+    std::set<int> open;
 
-void count_handshake(const SSL* ssl, int where, int) {
-    if (!(where & SSL_CB_HANDSHAKE_DONE)) return;
-    auto* counter = static_cast<std::atomic<int>*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), g_counterIndex));
-    if (counter) ++*counter;
+    void end_all() {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (int fd : open) shutdown(fd, SHUT_RDWR);
+    }
+};
+struct OpenConnection {
+    TlsConnections* all;
+    int fd;
+};
+
+// OpenSSL's callbacks have no user pointer: the record hangs on the SSL_CTX,
+// each connection's on its SSL.
+int g_contextIndex = -1;
+int g_connectionIndex = -1;
+
+// Runs while OpenSSL frees the SSL, before the server closes the socket.
+void forget_connection(void*, void* data, CRYPTO_EX_DATA*, int, long, void*) {
+    auto* connection = static_cast<OpenConnection*>(data);
+    if (connection == nullptr) return;
+    {
+        std::lock_guard<std::mutex> lock(connection->all->mutex);
+        connection->all->open.erase(connection->fd);
+    }
+    delete connection;
+}
+
+void follow_connection(const SSL* ssl, int where, int) {
+    auto* all = static_cast<TlsConnections*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), g_contextIndex));
+    if (all == nullptr) return;
+    if ((where & SSL_CB_HANDSHAKE_START) && SSL_get_ex_data(ssl, g_connectionIndex) == nullptr) {
+        auto* connection = new OpenConnection{all, SSL_get_fd(ssl)};
+        {
+            std::lock_guard<std::mutex> lock(all->mutex);
+            all->open.insert(connection->fd);
+        }
+        SSL_set_ex_data(const_cast<SSL*>(ssl), g_connectionIndex, connection);
+    }
+    if (where & SSL_CB_HANDSHAKE_DONE) ++all->handshakes;
 }
 
 }  // namespace
@@ -98,7 +137,7 @@ struct CloudEmulator::State {
     std::thread listener;
     int port = 0;
     std::atomic<int> connections{0};
-    std::atomic<int> handshakes{0};
+    TlsConnections tls;
 
     mutable std::mutex mutex;  // guards everything below
     std::vector<CloudRequest> received;
@@ -339,12 +378,15 @@ bool CloudEmulator::start() {
     if (s.server) return true;
     if (!cloud_make_identity(s.scenario.foreignCa, s.identity)) return false;
     static std::once_flag once;
-    std::call_once(once, [] { g_counterIndex = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr); });
+    std::call_once(once, [] {
+        g_contextIndex = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+        g_connectionIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, forget_connection);
+    });
 
     s.server = std::make_unique<httplib::SSLServer>([&s](SSL_CTX& context) {
         SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
-        SSL_CTX_set_ex_data(&context, g_counterIndex, &s.handshakes);
-        SSL_CTX_set_info_callback(&context, count_handshake);
+        SSL_CTX_set_ex_data(&context, g_contextIndex, &s.tls);
+        SSL_CTX_set_info_callback(&context, follow_connection);
         return SSL_CTX_use_certificate(&context, s.identity.cert.get()) == 1 &&
                SSL_CTX_use_PrivateKey(&context, s.identity.key.get()) == 1;
     });
@@ -376,6 +418,7 @@ void CloudEmulator::stop() {
     State& s = *state_;
     if (!s.server) return;
     s.server->stop();
+    s.tls.end_all();
     if (s.listener.joinable()) s.listener.join();
 }
 
@@ -414,7 +457,7 @@ std::vector<StoredPicture> CloudEmulator::pictures() const {
 
 int CloudEmulator::connections() const { return state_->connections; }
 
-int CloudEmulator::handshakes() const { return state_->handshakes; }
+int CloudEmulator::handshakes() const { return state_->tls.handshakes; }
 
 namespace {
 

@@ -18,10 +18,13 @@ int main(int argc, char** argv) {
         std::cerr << "cannot read " << argv[2] << "\n";
         return 2;
     }
+    // Waited for below; a shell's background job starts with SIGINT ignored.
     sigset_t stop;
     sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
+    for (int stopSignal : {SIGINT, SIGTERM}) {
+        signal(stopSignal, SIG_DFL);
+        sigaddset(&stop, stopSignal);
+    }
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // before the server's threads exist
 
     CloudEmulator cloud(scenario);
