@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "time_seam.h"
 
@@ -11,11 +12,9 @@ namespace {
 
 constexpr const char* kStampFormat = "%4d-%02d-%02d %02d:%02d:%02d";
 
-tm local_fields(time_t when) {
-    tm fields{};
-    localtime_r(&when, &fields);
-    return fields;
-}
+std::mutex g_timezoneMutex;
+
+tm local_fields(time_t when) { return clock_local_fields(when); }
 
 // Reads the next field, which must follow a single space; false when it does not.
 bool next_field(const char*& cursor, long& value) {
@@ -29,6 +28,24 @@ bool next_field(const char*& cursor, long& value) {
 }  // namespace
 
 time_t clock_now() { return wall_clock_now(); }
+
+void clock_set_timezone(const char* tz) {
+    std::lock_guard<std::mutex> lock(g_timezoneMutex);
+    setenv("TZ", tz, 1);
+    tzset();
+}
+
+tm clock_local_fields(time_t when) {
+    std::lock_guard<std::mutex> lock(g_timezoneMutex);
+    tm fields{};
+    localtime_r(&when, &fields);
+    return fields;
+}
+
+time_t clock_make_local(tm* fields) {
+    std::lock_guard<std::mutex> lock(g_timezoneMutex);
+    return mktime(fields);
+}
 
 int clock_minutes_between(time_t earlier, time_t later) {
     return static_cast<int>(difftime(later, earlier) / 60.0);
@@ -72,7 +89,7 @@ void clock_set_from_fields(const char* text) {
     fields.tm_hour = static_cast<int>(hour);
     fields.tm_min = static_cast<int>(minute);
     fields.tm_sec = static_cast<int>(second);
-    time_t when = mktime(&fields);
+    time_t when = clock_make_local(&fields);
     if (when == static_cast<time_t>(-1)) return;
     system_clock_set(when);
 }

@@ -3,6 +3,12 @@
 #include <ctime>
 
 time_t clock_now();
+// Local time follows a TZ that the cellular thread sets while other threads
+// format times: every change and every local-time conversion goes through
+// these three, under one lock.
+void clock_set_timezone(const char* tz);
+struct tm clock_local_fields(time_t when);
+time_t clock_make_local(struct tm* fields);
 // (later - earlier) / 60, truncated toward zero.
 int clock_minutes_between(time_t earlier, time_t later);
 // "YYYY-MM-DD hh:mm:ss" in local time.

@@ -20,13 +20,12 @@ bool transmit_frequency(int64_t& frequency) {
 }
 
 time_t today_at(time_t now, int hour, int minute) {
-    tm fields{};
-    localtime_r(&now, &fields);
+    tm fields = clock_local_fields(now);
     fields.tm_hour = hour;
     fields.tm_min = minute;
     fields.tm_sec = 0;
     fields.tm_isdst = -1;
-    return mktime(&fields);
+    return clock_make_local(&fields);
 }
 
 }  // namespace
@@ -48,8 +47,7 @@ void next_sync_time(int* hour, int* minute) {
     if (now >= candidate) candidate += ((now - candidate) / period + 1) * period;
     if (config_getRemainRetry() > 0 && clock_minutes_between(clock_now(), candidate) > 5)
         candidate = clock_now() + kEarlyRetry;
-    tm fields{};
-    localtime_r(&candidate, &fields);
+    const tm fields = clock_local_fields(candidate);
     *hour = fields.tm_hour;
     *minute = fields.tm_min;
 }

@@ -51,18 +51,14 @@ int parse_fields(struct tm* fields, const char* text, const char* pattern) {
 // The local time the fields name; false when the module could not hold it
 // (its times are 32-bit).
 bool to_time(struct tm fields, int32_t& when) {
-    const time_t converted = mktime(&fields);
+    const time_t converted = clock_make_local(&fields);
     const int64_t wide = static_cast<int64_t>(converted);
     if (converted == static_cast<time_t>(-1) || wide < INT32_MIN || wide > INT32_MAX) return false;
     when = static_cast<int32_t>(wide);
     return true;
 }
 
-struct tm local_fields(time_t when) {
-    struct tm fields {};
-    localtime_r(&when, &fields);
-    return fields;
-}
+struct tm local_fields(time_t when) { return clock_local_fields(when); }
 
 ExifEntry* date_entry(ExifData* exif) {
     if (exif == nullptr) return nullptr;
