@@ -15,6 +15,7 @@
 #include "power.h"
 #include "runs.h"
 #include "schedule.h"
+#include "signal_quality.h"
 #include "time_seam.h"
 #include "uart.h"
 #include "version.h"
@@ -47,10 +48,7 @@ void wait_time_known() {
         sleep_seconds(1);
 }
 
-void cmd_getsignalbar(const char*) {
-    // No cellular manager reads the signal yet: report what a missing SIM reports.
-    answer("%d\r\n", -1);
-}
+void cmd_getsignalbar(const char*) { answer("%d\r\n", signal_bars()); }
 
 void cmd_getdatetime(const char*) {
     wait_time_known();

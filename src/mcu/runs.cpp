@@ -1,5 +1,6 @@
 #include "runs.h"
 
+#include "cellular.h"
 #include "clock_helpers.h"
 #include "cloud_sync.h"
 #include "config.h"
@@ -67,4 +68,4 @@ void run_firstsync(const char*) {
     log_event("firstsync", 0, "End first sync");
 }
 
-void run_cell(const char*) {}
+void run_cell(const char*) { cellular_start(); }

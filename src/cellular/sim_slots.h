@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+
+struct SimSlot;
+
+// The two SIM slots behind the modem's one SIM interface: switching between
+// them, the SIM client, reading a card's identity and recovering on the
+// other slot. Runs on the cellular thread.
+
+// The SIM client handle, 0 when there is none.
+uint32_t sim_client();
+// Up to 4 attempts, 1 s apart, when there is no client yet.
+void sim_client_ensure();
+// Switches the modem to `slot`, waiting `settle` seconds after each AT+CFUN.
+void sim_select_slot(int slot, unsigned settle);
+// Clears the status and moves to the other slot unless it is known empty.
+void sim_recover();
+
+// The card state of the card the modem sees now; false when it cannot be read.
+bool sim_card_state(uint32_t& state);
+// Reads ICCID and IMSI into the slot record, logs them and sets its carrier.
+void sim_read_identity(SimSlot& slot);
+
+// Releases the SIM client (tests call this).
+void sim_client_reset();

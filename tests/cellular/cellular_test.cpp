@@ -1,0 +1,362 @@
+// The cellular manager in process, against the stand-ins of the vendor's
+// libraries and the simulated modem, on clocks that advance at once.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
+
+#include "at_exchange.h"
+#include "carrier.h"
+#include "cellular.h"
+#include "cellular_status.h"
+#include "clock_helpers.h"
+#include "modem_fixture.h"
+#include "ql_mgmt.h"
+#include "signal_quality.h"
+#include "sim_slots.h"
+#include "daemon_state.h"
+#include "pty_pair.h"
+#include "stand_ins.h"
+
+namespace {
+
+// A clock that advances at once and tells a test each time it does.
+class ScriptedClock final : public TimeSource {
+public:
+    ScriptedClock() { time_source_install(this); }
+    ~ScriptedClock() override { time_source_install(nullptr); }
+    void sleep_us(uint64_t microseconds) override {
+        now_ += microseconds;
+        if (tick) tick(now_ / 1000000);
+    }
+    uint64_t monotonic_us() override { return now_; }
+    int set_system_clock(time_t) override { return 0; }
+    std::function<void(uint64_t seconds)> tick;
+
+private:
+    std::atomic<uint64_t> now_{0};
+};
+
+std::string slot_json(const char* imsi) {
+    if (imsi == nullptr) return R"({"state": "absent"})";
+    return std::string(R"({"state": "ready", "iccid": "8944500102198304826F", "imsi": ")") + imsi +
+           "\"}";
+}
+
+std::string modem_json(const char* imsi0, const char* imsi1, const std::string& extra = "") {
+    return R"({"slots": [)" + slot_json(imsi0) + "," + slot_json(imsi1) +
+           R"(], "signal": {"lte": -95}, "network": {"radio": 4, "mcc": "310", "mnc": "26"},
+              "data_call": {"result": "refuse"})" + extra + "}";
+}
+
+class Cellular : public ModemTest {
+protected:
+    Cellular() {
+        for (const char* line : {"gpio7", "gpio22"})
+            root_.write(std::string("/sys/class/gpio/") + line + "/value", "0\n");
+        cellular_status_reset();
+        sim_slots_reset();
+        nw_client_reset();
+    }
+    ~Cellular() override { sim_client_reset(); }
+    std::string log() const { return root_.read("/media/sdcard/log.txt"); }
+    std::string modem_log() const { return root_.read("/sim/modem.log"); }
+    int current() const { return g_cellular.currentSlot.load()->number; }
+
+    StandIns standIns_{root_, {"ntpd"}};
+    ScopedTimeZone zone_{"UTC0"};
+};
+
+TEST(Carrier, CodesPickTheirRow) {
+    const struct {
+        const char* imsi;
+        uint32_t row;
+    } cases[] = {{"234500012345678", 0}, {"901170000000001", 0}, {"204080000000001", 0},
+                 {"302760000000001", 2}, {"302651000000001", 3}, {"302610000000001", 3},
+                 {"302690000000001", 4}, {"302720000000001", 5}, {"311480000000001", 6},
+                 {"310260000000001", 1}, {"3027", 1},            {"", 1}};
+    for (const auto& c : cases) EXPECT_EQ(carrier_index(c.imsi), c.row) << c.imsi;
+    EXPECT_STREQ(carrier_row(0).apn, "jtm2m");
+    EXPECT_STREQ(carrier_row(6).apn, "VZWINTERNET");
+}
+
+TEST_F(Cellular, DataCallEventsSetTheFlag) {
+    QlDataCallEvent up{}, down{};
+    up.state = 1;
+    down.reason = 16;
+    data_call_state_cb(&up);
+    EXPECT_EQ(g_cellular.dataCallUp, 1);
+    data_call_state_cb(&down);
+    EXPECT_EQ(g_cellular.dataCallUp, 0);
+    EXPECT_NE(log().find(";Data;0;Data activated\r\n"), std::string::npos);
+    EXPECT_NE(log().find(";Data;1;Data is disconnected: 0x10\r\n"), std::string::npos);
+}
+
+TEST_F(Cellular, SlotChoice) {
+    const struct {
+        const char *imsi0, *imsi1;
+        int result, slot, slot1Presence;
+    } cases[] = {
+        {"311480000000001", "302720000000001", 0, 0, 2},  // preference 1 in slot 0 ends the scan
+        {"234500012345678", "310260000000001", 0, 0, 1},  // equal preferences: slot 0
+        {"302720000000001", "310260000000001", 0, 1, 1},  // the smaller preference wins
+        {nullptr, "310260000000001", 0, 1, 1},            // only slot 1 ready
+        {nullptr, nullptr, -1, 1, 0},                     // no card: the thread gives up
+    };
+    for (const auto& c : cases) {
+        scenario(modem_json(c.imsi0, c.imsi1));
+        sim_slots_reset();
+        EXPECT_EQ(cellular_sim_setup(), c.result) << c.imsi0;
+        EXPECT_EQ(current(), c.slot) << c.imsi0;
+        EXPECT_EQ(g_simSlots[1].presence, static_cast<uint32_t>(c.slot1Presence)) << c.imsi0;
+        EXPECT_EQ(g_cellular.simMissing, c.result < 0 ? 1 : 0) << c.imsi0;
+    }
+    EXPECT_NE(log().find("ICCID (slot #0): 8944500102198304826\r\n"), std::string::npos);
+    EXPECT_NE(log().find(";cellular;2;Modem initialization error - -1\r\n"), std::string::npos);
+}
+
+TEST_F(Cellular, SimRecover) {
+    const struct {
+        const char* imsi1;
+        uint32_t presence1;  // slot 1 before the recovery, slot 0 being current and ready
+        int slot;            // current afterwards
+        uint32_t presenceAfter;
+        const char* line;
+    } cases[] = {
+        {"310260000000001", 0, 0, 0, nullptr},  // other slot known empty: no switch
+        {nullptr, 2, 0, 0, ";sim;1;No sim card on slot: 1\r\n"},
+        {"302720000000001", 2, 1, 1, ";cellular;0;IMSI (slot #1): 302720000000001\r\n"},
+    };
+    for (const auto& c : cases) {
+        scenario(modem_json("310260000000001", c.imsi1));
+        g_simSlots[0].presence = 1;
+        g_simSlots[1].presence = c.presence1;
+        sim_select_slot(0, 0);
+        g_cellular.modemReady = 1;
+        sim_recover();
+        EXPECT_EQ(current(), c.slot);
+        EXPECT_EQ(g_simSlots[1].presence, c.presenceAfter);
+        EXPECT_EQ(g_cellular.modemReady, 0);
+        if (c.line != nullptr) {
+            EXPECT_NE(log().find(c.line), std::string::npos) << c.line;
+        }
+    }
+    EXPECT_EQ(count(modem_log(), "data call stop: profile 1"), 3u);
+    EXPECT_EQ(count(log(), "Switch sim card slot: 1"), 2u);
+    EXPECT_EQ(count(log(), "Switch sim card slot: 0"), 1u);
+}
+
+TEST_F(Cellular, TimeZone) {
+    const struct {
+        const char *nitz, *mcc, *tz;
+        bool ntp;
+        size_t failures;
+    } cases[] = {
+        {"24/05/07,09:03:00+04,0", "310", "UTC-01:00", false, 0},
+        {"24/05/07,09:03:00-22,0", "310", "UTC+05:30", false, 0},
+        {"24/05/07,09:03:00+04,0", "262", "UTC-01:00", true, 0},
+        {"24/05/07,09:03:00-22,0", "250", "UTC+05:30", false, 0},
+        {"24/05/07,09:03:00+00,0", "310", "UTC-00:00", false, 0},
+        {"24/05/07,09:03:00", "310", "UTC+00:00", false, 12},
+        {"24/05/07,09:03:00+A4,0", "310", "UTC+00:00", false, 12},
+    };
+    for (const auto& c : cases) {
+        scenario(modem_json("310260000000001", nullptr, std::string(R"(, "nitz": ")") + c.nitz + "\""));
+        Registration registration{};
+        std::snprintf(registration.mcc, sizeof registration.mcc, "%s", c.mcc);
+        cellular_set_registration(registration);
+        g_cellular.timeKnown = 0;
+        const size_t failuresBefore = count(log(), "Failed to get nitz");
+        const size_t ntpBefore = standIns_.calls().size();
+        time_zone_set();
+        EXPECT_STREQ(std::getenv("TZ"), c.tz) << c.nitz << " " << c.mcc;
+        EXPECT_EQ(g_cellular.timeKnown, 1);
+        EXPECT_EQ(standIns_.calls().size() - ntpBefore, c.ntp ? 1u : 0u);
+        EXPECT_EQ(count(log(), "Failed to get nitz") - failuresBefore, c.failures) << c.nitz;
+    }
+    EXPECT_EQ(standIns_.calls().back(), "ntpd -n -N -q -p pool.ntp.org");
+}
+
+TEST_F(Cellular, LocalTimeStaysWholeWhileTheZoneChanges) {
+    std::atomic<bool> done{false};
+    clock_set_timezone("UTC-01:00");
+    std::thread setter([&] {
+        for (int i = 0; i < 2000; ++i) clock_set_timezone(i % 2 ? "UTC-01:00" : "UTC+05:30");
+        done = true;
+    });
+    char text[32];
+    while (!done) {
+        clock_format(0, text, sizeof text);
+        EXPECT_TRUE(std::string(text) == "1970-01-01 01:00:00" ||
+                    std::string(text) == "1969-12-31 18:30:00")
+            << text;
+    }
+    setter.join();
+}
+
+// Answers each AT line with what `reply` makes of it, on the real clock.
+class AtResponder {
+public:
+    explicit AtResponder(std::function<std::string(const std::string&)> reply)
+        : reply_(std::move(reply)) {
+        g_state.atFd = pty_.daemon_side();
+        thread_ = std::thread([this] {
+            std::string line;
+            for (char byte = 0; !stop_;) {
+                pollfd p{pty_.peer_side(), POLLIN, 0};
+                if (poll(&p, 1, 20) <= 0 || read(pty_.peer_side(), &byte, 1) != 1) continue;
+                if (byte != '\r') {
+                    line += byte;
+                    continue;
+                }
+                const std::string answer = reply_(line);
+                at_response_store(answer.data(), answer.size());
+                line.clear();
+            }
+        });
+    }
+    ~AtResponder() {
+        stop_ = true;
+        thread_.join();
+        g_state.atFd = -1;
+    }
+
+private:
+    PtyPair pty_;
+    std::function<std::string(const std::string&)> reply_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string qeng(const std::string& state, const std::string& fields) {
+    return "+QENG: \"servingcell\",\"" + state + "\"," + fields + "\r\n\r\nOK\r\n";
+}
+
+constexpr const char* kTenthField = "\"LTE\",\"FDD\",310,26,1A2B3C,123,1300,3,-95,5,1234,-104";
+
+TEST_F(Cellular, AnAtExchangeGetsItsOwnAnswer) {
+    time_source_install(nullptr);
+    AtResponder modem([](const std::string& line) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return line.rfind("at+qeng", 0) == 0 ? qeng("NOCONN", kTenthField) : "\r\nOK\r\n";
+    });
+    std::thread slotSwitch([] {
+        char answer[1100];
+        for (int i = 0; i < 10; ++i) {
+            EXPECT_TRUE(at_exchange("AT+CFUN=0\r", 14, answer, sizeof answer));
+            EXPECT_EQ(std::strstr(answer, "+QENG"), nullptr);
+        }
+    });
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(signal_servingcell_dbm(), -95);
+    slotSwitch.join();
+}
+
+TEST_F(Cellular, SignalBars) {
+    time_source_install(nullptr);
+    std::string answer;
+    std::mutex answerMutex;
+    AtResponder modem([&](const std::string&) {
+        std::lock_guard<std::mutex> lock(answerMutex);
+        return answer;
+    });
+    const char* kLte0 = R"({"slots": [{"state": "ready"}], "signal": {"lte": 0}})";
+    const struct {
+        std::string modem, qeng;
+        int ready, missing, bars;
+        const char* line;
+    } cases[] = {
+        {R"({"signal": {"gsm": -73}})", "", 1, 0, 5, "Signal strength: -73"},
+        {R"({"signal": {"gsm": -74}})", "", 1, 0, 4, nullptr},
+        {R"({"signal": {"wcdma": -110}})", "", 1, 0, 1, nullptr},
+        {R"({"signal": {"gsm": -111}})", "", 1, 0, 0, "Signal strength: -111"},
+        {R"({"signal": {"lte": -100}})", "", 1, 0, 3, "Signal strength: -100"},
+        {kLte0, kTenthField, 1, 0, 4, "Signal strength: -95"},
+        {kLte0, "\"LTE\",\"FDD\",310,26,1A2B3C,123,1300,3,5,5,1234,-104,-10", 1, 0, 3,
+         "Signal strength: -104"},
+        {kLte0, "", 1, 0, 0, nullptr},  // a state other than NOCONN
+        {R"({"signal": {"gsm": -73}})", "", 1, 1, -1, nullptr},
+        {R"({"signal": {"gsm": -73}})", "", 0, 0, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        scenario(c.modem);
+        {
+            std::lock_guard<std::mutex> lock(answerMutex);
+            answer = qeng(c.qeng.empty() ? "SEARCH" : "NOCONN", c.qeng);
+        }
+        g_cellular.modemReady = c.ready;
+        g_cellular.simMissing = c.missing;
+        const size_t before = log().size();
+        EXPECT_EQ(signal_bars(), c.bars) << c.modem << c.qeng;
+        const std::string lines = log().substr(before);
+        if (c.line != nullptr) {
+            EXPECT_NE(lines.find(c.line), std::string::npos) << lines;
+        }
+        if (c.missing != 0) {
+            EXPECT_EQ(lines, "");
+        }
+    }
+}
+
+class BringUp : public Cellular {
+protected:
+    // Runs one pass with the call's events at the given seconds of the pass.
+    void run(std::vector<std::pair<uint64_t, int>> events) {
+        scenario(modem_json("310260000000001", "302720000000001"));
+        ASSERT_EQ(cellular_sim_setup(), 0);
+        uint64_t start = 0;
+        bool started = false;
+        clock.tick = [&](uint64_t now) {
+            if (!started) start = now, started = true;
+            while (!events.empty() && now - start >= events.front().first) {
+                QlDataCallEvent event{};
+                event.state = static_cast<uint32_t>(events.front().second);
+                data_call_state_cb(&event);
+                events.erase(events.begin());
+            }
+        };
+        cellular_bring_up_once();
+        clock.tick = nullptr;
+    }
+    ScriptedClock clock;
+};
+
+TEST_F(BringUp, UnstableSignalGivesUpAfter179Readings) {
+    scenario(modem_json("310260000000001", nullptr, R"(, "signal": {})"));
+    ASSERT_EQ(cellular_sim_setup(), 0);
+    const size_t before = count(log(), "No valid signal");
+    cellular_bring_up_once();
+    EXPECT_EQ(count(log(), "No valid signal") - before, 180u);
+    EXPECT_NE(log().find(";cell;2;Can't get stable signal\r\n"), std::string::npos);
+    EXPECT_EQ(count(modem_log(), "data call start"), 0u);
+}
+
+TEST_F(BringUp, CallSupervision) {
+    const struct {
+        std::vector<std::pair<uint64_t, int>> events;
+        size_t activatedAfterStart;  // "Data activated" follows this start (1 or 2)
+    } cases[] = {
+        {{{32, 1}, {60, 0}}, 2},                      // up after 31 s: stopped and started again
+        {{{5, 1}, {20, 0}, {25, 1}, {40, 0}}, 1},     // one drop reconnects in place, the second switches
+    };
+    for (const auto& c : cases) {
+        sim_slots_reset();
+        const std::string before = modem_log();
+        const size_t logBefore = log().size();
+        run(c.events);
+        const std::string during = modem_log().substr(before.size());
+        EXPECT_EQ(count(during, "data call start: profile 3"), 2u) << during;
+        EXPECT_EQ(count(during, "data call stop: profile 1"), 3u) << during;
+        EXPECT_EQ(current(), 1) << "the second loss moves to the other slot";
+        const std::string daemonLog = log().substr(logBefore);
+        const std::string untilUp = daemonLog.substr(0, daemonLog.find("Data activated"));
+        EXPECT_EQ(count(untilUp, "start data call"), c.activatedAfterStart) << daemonLog;
+        EXPECT_EQ(g_cellular.timeKnown, 1);
+    }
+}
+
+}  // namespace
