@@ -157,7 +157,10 @@ int line_level(const char* devicePath) {
     return level;
 }
 
+// "AT+CFUN=0" on the board's AT interpreter takes the card away until "AT+CFUN=1".
 int visible_slot() {
+    struct stat radioOff {};
+    if (stat((root() + "/sim/radio_off").c_str(), &radioOff) == 0) return -1;
     const int control = line_level(kSimControlValue);
     const int second = line_level(kSimSecondValue);
     if (control != second) return -1;

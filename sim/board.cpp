@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include "at_modem.h"
 #include "camera_card.h"
 #include "sim_files.h"
 
@@ -206,6 +207,7 @@ void SimBoard::loader_input(const std::string& bytes) {
 }
 
 void SimBoard::at_reader() {
+    AtInterpreter modem(root_);
     std::string line;
     while (!stopping_) {
         for (char c : read_some(atMaster_)) {
@@ -213,17 +215,19 @@ void SimBoard::at_reader() {
                 line += c;
                 continue;
             }
-            std::string answer = "OK";
+            AtReply reply = modem.answer(line);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 atCommands_.push_back(line);
                 transcript_.push_back("AT  <- " + sim_printable(line + "\r"));
                 for (const auto& [prefix, canned] : atAnswers_)
-                    if (line.rfind(prefix, 0) == 0) answer = canned;
+                    if (line.rfind(prefix, 0) == 0) reply = AtReply{canned, 0, false};
             }
-            std::string reply = "\r\n" + answer + "\r\n";
-            if (write(atMaster_, reply.data(), reply.size()) < 0) break;
             line.clear();
+            if (reply.silent) continue;
+            if (reply.delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(reply.delay));
+            std::string framed = "\r\n" + reply.text + "\r\n";
+            if (write(atMaster_, framed.data(), framed.size()) < 0) return;
         }
     }
 }
