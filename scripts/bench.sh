@@ -13,3 +13,4 @@ cmake --build --preset host
 build/host/bench/resize_bench
 build/host/bench/process_bench 20
 build/host/bench/sync_bench 20
+build/host/bench/bring_up_bench
