@@ -65,8 +65,7 @@ void apn_program() {
     QL_APN_Del(kCallProfile);
     QlApnProfile profile{};
     profile.profile_index = kCallProfile;
-    const SimSlot* slot = g_cellular.currentSlot.load();
-    const char* apn = carrier_row(slot ? slot->carrier.load() : kOtherCarrier).apn;
+    const char* apn = carrier_row(g_cellular.currentSlot.load()->carrier).apn;
     std::strncpy(profile.settings.apn_name, apn, sizeof profile.settings.apn_name - 1);
     QL_APN_Set(&profile);
     QlDefaultProfile defaultProfile{kCallProfile};

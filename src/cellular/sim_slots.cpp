@@ -29,13 +29,13 @@ uint32_t g_simHandle = 0;
 template <typename Read>
 void read_text(char* buffer, size_t size, const char* failure, Read read) {
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        if (attempt > 0) sleep_seconds(1);
         sim_client_ensure();
         if (g_simHandle == 0) return;
         std::memset(buffer, 0, size);
         const int rc = read(buffer, size);
         if (rc == 0) return;
         log_event("SIM", 2, failure, rc);
-        sleep_seconds(1);
     }
 }
 
@@ -51,13 +51,13 @@ void verify_pin() {
     QlSimPin pin{kQlSimSlot1, kQlSimApp3gpp, kQlSimPin1, sizeof pin.pin, {}};
     std::memcpy(pin.pin, kSimPin, sizeof pin.pin);
     for (int attempt = 0; attempt < kPinAttempts; ++attempt) {
+        if (attempt > 0) sleep_seconds(1);
         const int rc = QL_MCM_SIM_VerifyPIN(g_simHandle, &pin);
         if (rc == 0) {
             log_event("sim", 2, "Sim pin - OK");
             break;
         }
         log_event("sim", 2, "Unable to validate sim pin - %d", rc);
-        sleep_seconds(1);
     }
     sleep_seconds(kPinPause);
 }

@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-CellularStatus g_cellular;
 SimSlot g_simSlots[2]{SimSlot(0), SimSlot(1)};
+CellularStatus g_cellular;
 
 namespace {
 std::mutex g_textMutex;

@@ -16,6 +16,8 @@ struct SimSlot {
     std::atomic<uint32_t> carrier{1};   // row of the carrier APN table
 };
 
+extern SimSlot g_simSlots[2];
+
 // What the network registration said last; copied in and out under a lock.
 struct Registration {
     char mcc[4];
@@ -31,11 +33,10 @@ struct CellularStatus {
     std::atomic<int> dataCallUp{0};
     std::atomic<int> timeKnown{0};
     std::atomic<int> simMissing{0};
-    std::atomic<SimSlot*> currentSlot{nullptr};
+    std::atomic<SimSlot*> currentSlot{&g_simSlots[0]};
 };
 
 extern CellularStatus g_cellular;
-extern SimSlot g_simSlots[2];
 
 // Zeroes the flags and the registration; slot 0 becomes current (the
 // cellular thread's start).
