@@ -51,7 +51,7 @@ std::string slot_json(const char* imsi) {
 std::string modem_json(const char* imsi0, const char* imsi1, const std::string& extra = "") {
     return R"({"slots": [)" + slot_json(imsi0) + "," + slot_json(imsi1) +
            R"(], "signal": {"lte": -95}, "network": {"radio": 4, "mcc": "310", "mnc": "26"},
-              "data_call": {"result": "refuse"})" + extra + "}";
+              "nitz": "24/05/07,09:03:00+04,0", "data_call": {"result": "refuse"})" + extra + "}";
 }
 
 class Cellular : public ModemTest {
@@ -83,18 +83,6 @@ TEST(Carrier, CodesPickTheirRow) {
     for (const auto& c : cases) EXPECT_EQ(carrier_index(c.imsi), c.row) << c.imsi;
     EXPECT_STREQ(carrier_row(0).apn, "jtm2m");
     EXPECT_STREQ(carrier_row(6).apn, "VZWINTERNET");
-}
-
-TEST_F(Cellular, DataCallEventsSetTheFlag) {
-    QlDataCallEvent up{}, down{};
-    up.state = 1;
-    down.reason = 16;
-    data_call_state_cb(&up);
-    EXPECT_EQ(g_cellular.dataCallUp, 1);
-    data_call_state_cb(&down);
-    EXPECT_EQ(g_cellular.dataCallUp, 0);
-    EXPECT_NE(log().find(";Data;0;Data activated\r\n"), std::string::npos);
-    EXPECT_NE(log().find(";Data;1;Data is disconnected: 0x10\r\n"), std::string::npos);
 }
 
 TEST_F(Cellular, SlotChoice) {
@@ -142,9 +130,7 @@ TEST_F(Cellular, SimRecover) {
         EXPECT_EQ(current(), c.slot);
         EXPECT_EQ(g_simSlots[1].presence, c.presenceAfter);
         EXPECT_EQ(g_cellular.modemReady, 0);
-        if (c.line != nullptr) {
-            EXPECT_NE(log().find(c.line), std::string::npos) << c.line;
-        }
+        EXPECT_TRUE(c.line == nullptr || log().find(c.line) != std::string::npos) << c.line;
     }
     EXPECT_EQ(count(modem_log(), "data call stop: profile 1"), 3u);
     EXPECT_EQ(count(log(), "Switch sim card slot: 1"), 2u);
@@ -189,12 +175,9 @@ TEST_F(Cellular, LocalTimeStaysWholeWhileTheZoneChanges) {
         for (int i = 0; i < 2000; ++i) clock_set_timezone(i % 2 ? "UTC-01:00" : "UTC+05:30");
         done = true;
     });
-    char text[32];
-    while (!done) {
+    for (char text[32]; !done;) {
         clock_format(0, text, sizeof text);
-        EXPECT_TRUE(std::string(text) == "1970-01-01 01:00:00" ||
-                    std::string(text) == "1969-12-31 18:30:00")
-            << text;
+        EXPECT_TRUE(!std::strcmp(text, "1970-01-01 01:00:00") || !std::strcmp(text, "1969-12-31 18:30:00"));
     }
     setter.join();
 }
@@ -202,19 +185,16 @@ TEST_F(Cellular, LocalTimeStaysWholeWhileTheZoneChanges) {
 // Answers each AT line with what `reply` makes of it, on the real clock.
 class AtResponder {
 public:
-    explicit AtResponder(std::function<std::string(const std::string&)> reply)
-        : reply_(std::move(reply)) {
+    explicit AtResponder(std::function<std::string(const std::string&)> reply) {
         g_state.atFd = pty_.daemon_side();
-        thread_ = std::thread([this] {
+        thread_ = std::thread([this, reply] {
             std::string line;
             for (char byte = 0; !stop_;) {
                 pollfd p{pty_.peer_side(), POLLIN, 0};
                 if (poll(&p, 1, 20) <= 0 || read(pty_.peer_side(), &byte, 1) != 1) continue;
-                if (byte != '\r') {
-                    line += byte;
-                    continue;
-                }
-                const std::string answer = reply_(line);
+                if (byte != '\r') line += byte;
+                if (byte != '\r') continue;
+                const std::string answer = reply(line);
                 at_response_store(answer.data(), answer.size());
                 line.clear();
             }
@@ -228,7 +208,6 @@ public:
 
 private:
     PtyPair pty_;
-    std::function<std::string(const std::string&)> reply_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -258,104 +237,76 @@ TEST_F(Cellular, AnAtExchangeGetsItsOwnAnswer) {
 
 TEST_F(Cellular, SignalBars) {
     time_source_install(nullptr);
-    std::string answer;
-    std::mutex answerMutex;
-    AtResponder modem([&](const std::string&) {
-        std::lock_guard<std::mutex> lock(answerMutex);
-        return answer;
-    });
+    std::atomic<const std::string*> answer{nullptr};
+    AtResponder modem([&](const std::string&) { return *answer.load(); });
     const char* kLte0 = R"({"slots": [{"state": "ready"}], "signal": {"lte": 0}})";
     const struct {
         std::string modem, qeng;
         int ready, missing, bars;
-        const char* line;
+        std::string line;
     } cases[] = {
-        {R"({"signal": {"gsm": -73}})", "", 1, 0, 5, "Signal strength: -73"},
-        {R"({"signal": {"gsm": -74}})", "", 1, 0, 4, nullptr},
-        {R"({"signal": {"wcdma": -110}})", "", 1, 0, 1, nullptr},
-        {R"({"signal": {"gsm": -111}})", "", 1, 0, 0, "Signal strength: -111"},
-        {R"({"signal": {"lte": -100}})", "", 1, 0, 3, "Signal strength: -100"},
-        {kLte0, kTenthField, 1, 0, 4, "Signal strength: -95"},
-        {kLte0, "\"LTE\",\"FDD\",310,26,1A2B3C,123,1300,3,5,5,1234,-104,-10", 1, 0, 3,
-         "Signal strength: -104"},
-        {kLte0, "", 1, 0, 0, nullptr},  // a state other than NOCONN
-        {R"({"signal": {"gsm": -73}})", "", 1, 1, -1, nullptr},
-        {R"({"signal": {"gsm": -73}})", "", 0, 0, 0, nullptr},
+        {R"({"signal": {"gsm": -73}})", "", 1, 0, 5, "Signal strength: -73\r"},
+        {R"({"signal": {"gsm": -74}})", "", 1, 0, 4, "Signal strength: -74\r"},
+        {R"({"signal": {"wcdma": -110}})", "", 1, 0, 1, "Signal strength: -110\r"},
+        {R"({"signal": {"gsm": -111}})", "", 1, 0, 0, "Signal strength: -111\r"},
+        {R"({"signal": {"lte": -100}})", "", 1, 0, 3, "Signal strength: -100\r"},
+        {kLte0, kTenthField, 1, 0, 4, "Signal strength: -95\r"},
+        {kLte0, "\"LTE\",\"FDD\",310,26,1A,123,1300,3,5,5,1234,-104,-10", 1, 0, 3, "strength: -104\r"},
+        {kLte0, "", 1, 0, 0, "Signal strength: 0\r"},  // a state other than NOCONN
+        {R"({"signal": {"gsm": -73}})", "", 1, 1, -1, ""},  // no SIM: nothing logged
+        {R"({"signal": {"gsm": -73}})", "", 0, 0, 0, "Signal strength: 0\r"},
     };
     for (const auto& c : cases) {
         scenario(c.modem);
-        {
-            std::lock_guard<std::mutex> lock(answerMutex);
-            answer = qeng(c.qeng.empty() ? "SEARCH" : "NOCONN", c.qeng);
-        }
+        const std::string reply = qeng(c.qeng.empty() ? "SEARCH" : "NOCONN", c.qeng);
+        answer = &reply;
         g_cellular.modemReady = c.ready;
         g_cellular.simMissing = c.missing;
         const size_t before = log().size();
         EXPECT_EQ(signal_bars(), c.bars) << c.modem << c.qeng;
         const std::string lines = log().substr(before);
-        if (c.line != nullptr) {
-            EXPECT_NE(lines.find(c.line), std::string::npos) << lines;
-        }
-        if (c.missing != 0) {
-            EXPECT_EQ(lines, "");
-        }
+        EXPECT_TRUE(c.line.empty() ? lines.empty() : lines.find(c.line) != std::string::npos) << lines;
     }
 }
 
-class BringUp : public Cellular {
-protected:
-    // Runs one pass with the call's events at the given seconds of the pass.
-    void run(std::vector<std::pair<uint64_t, int>> events) {
-        scenario(modem_json("310260000000001", "302720000000001"));
+// One pass of the bring-up loop with the call's events at the given seconds of the pass.
+TEST_F(Cellular, BringUpPass) {
+    ScriptedClock clock;
+    const struct {
+        std::string signal;
+        std::vector<std::pair<uint64_t, int>> events;
+        size_t starts, activatedAfterStart;  // "Data activated" follows this start
+        const char* line;
+    } cases[] = {
+        {"{}", {}, 0, 0, ";cell;2;Can't get stable signal\r\n"},  // 179 readings, then recovery
+        {R"({"lte": -95})", {{32, 1}, {60, 0}}, 2, 2, nullptr},  // up after 31 s: stopped, started again
+        {R"({"lte": -95})", {{5, 1}, {20, 0}, {25, 1}, {40, 0}}, 2, 1, nullptr},  // second drop switches
+    };
+    for (auto c : cases) {
+        scenario(modem_json("310260000000001", "302720000000001", R"(, "signal": )" + c.signal));
+        sim_slots_reset();
         ASSERT_EQ(cellular_sim_setup(), 0);
-        uint64_t start = 0;
-        bool started = false;
+        const size_t modemBefore = modem_log().size(), logBefore = log().size();
+        const uint64_t start = monotonic_us() / 1000000;
         clock.tick = [&](uint64_t now) {
-            if (!started) start = now, started = true;
-            while (!events.empty() && now - start >= events.front().first) {
+            for (; !c.events.empty() && now - start >= c.events.front().first; c.events.erase(c.events.begin())) {
                 QlDataCallEvent event{};
-                event.state = static_cast<uint32_t>(events.front().second);
+                event.state = static_cast<uint32_t>(c.events.front().second);
+                event.reason = 16;
                 data_call_state_cb(&event);
-                events.erase(events.begin());
             }
         };
         cellular_bring_up_once();
         clock.tick = nullptr;
-    }
-    ScriptedClock clock;
-};
-
-TEST_F(BringUp, UnstableSignalGivesUpAfter179Readings) {
-    scenario(modem_json("310260000000001", nullptr, R"(, "signal": {})"));
-    ASSERT_EQ(cellular_sim_setup(), 0);
-    const size_t before = count(log(), "No valid signal");
-    cellular_bring_up_once();
-    EXPECT_EQ(count(log(), "No valid signal") - before, 180u);
-    EXPECT_NE(log().find(";cell;2;Can't get stable signal\r\n"), std::string::npos);
-    EXPECT_EQ(count(modem_log(), "data call start"), 0u);
-}
-
-TEST_F(BringUp, CallSupervision) {
-    const struct {
-        std::vector<std::pair<uint64_t, int>> events;
-        size_t activatedAfterStart;  // "Data activated" follows this start (1 or 2)
-    } cases[] = {
-        {{{32, 1}, {60, 0}}, 2},                      // up after 31 s: stopped and started again
-        {{{5, 1}, {20, 0}, {25, 1}, {40, 0}}, 1},     // one drop reconnects in place, the second switches
-    };
-    for (const auto& c : cases) {
-        sim_slots_reset();
-        const std::string before = modem_log();
-        const size_t logBefore = log().size();
-        run(c.events);
-        const std::string during = modem_log().substr(before.size());
-        EXPECT_EQ(count(during, "data call start: profile 3"), 2u) << during;
-        EXPECT_EQ(count(during, "data call stop: profile 1"), 3u) << during;
-        EXPECT_EQ(current(), 1) << "the second loss moves to the other slot";
-        const std::string daemonLog = log().substr(logBefore);
-        const std::string untilUp = daemonLog.substr(0, daemonLog.find("Data activated"));
-        EXPECT_EQ(count(untilUp, "start data call"), c.activatedAfterStart) << daemonLog;
-        EXPECT_EQ(g_cellular.timeKnown, 1);
+        const std::string modem = modem_log().substr(modemBefore), daemon = log().substr(logBefore);
+        EXPECT_EQ(count(modem, "data call start: profile 3"), c.starts) << modem;
+        EXPECT_EQ(count(modem, "data call stop: profile 1"), c.starts + 1) << modem;
+        EXPECT_EQ(current(), 1) << "the loss moves to the other slot";
+        EXPECT_EQ(count(daemon.substr(0, daemon.find("Data activated")), "start data call"),
+                  c.activatedAfterStart) << daemon;
+        EXPECT_EQ(count(daemon, "No valid signal"), c.starts ? 0u : 180u);
+        EXPECT_TRUE(c.line == nullptr || daemon.find(c.line) != std::string::npos) << daemon;
+        EXPECT_TRUE(c.starts == 0 || daemon.find(";Data;1;Data is disconnected: 0x10\r\n") != std::string::npos);
     }
 }
 
