@@ -2,11 +2,11 @@
 // libraries and the simulated modem, on clocks that advance at once.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -15,32 +15,14 @@
 #include "cellular.h"
 #include "cellular_status.h"
 #include "clock_helpers.h"
+#include "daemon_state.h"
 #include "modem_fixture.h"
-#include "ql_mgmt.h"
+#include "pty_pair.h"
 #include "signal_quality.h"
 #include "sim_slots.h"
-#include "daemon_state.h"
-#include "pty_pair.h"
 #include "stand_ins.h"
 
 namespace {
-
-// A clock that advances at once and tells a test each time it does.
-class ScriptedClock final : public TimeSource {
-public:
-    ScriptedClock() { time_source_install(this); }
-    ~ScriptedClock() override { time_source_install(nullptr); }
-    void sleep_us(uint64_t microseconds) override {
-        now_ += microseconds;
-        if (tick) tick(now_ / 1000000);
-    }
-    uint64_t monotonic_us() override { return now_; }
-    int set_system_clock(time_t) override { return 0; }
-    std::function<void(uint64_t seconds)> tick;
-
-private:
-    std::atomic<uint64_t> now_{0};
-};
 
 std::string slot_json(const char* imsi) {
     if (imsi == nullptr) return R"({"state": "absent"})";
@@ -271,7 +253,6 @@ TEST_F(Cellular, SignalBars) {
 
 // One pass of the bring-up loop with the call's events at the given seconds of the pass.
 TEST_F(Cellular, BringUpPass) {
-    ScriptedClock clock;
     const struct {
         std::string signal;
         std::vector<std::pair<uint64_t, int>> events;
@@ -288,7 +269,7 @@ TEST_F(Cellular, BringUpPass) {
         ASSERT_EQ(cellular_sim_setup(), 0);
         const size_t modemBefore = modem_log().size(), logBefore = log().size();
         const uint64_t start = monotonic_us() / 1000000;
-        clock.tick = [&](uint64_t now) {
+        clock_.on_sleep = [&](uint64_t now) {
             for (; !c.events.empty() && now - start >= c.events.front().first; c.events.erase(c.events.begin())) {
                 QlDataCallEvent event{};
                 event.state = static_cast<uint32_t>(c.events.front().second);
@@ -297,7 +278,7 @@ TEST_F(Cellular, BringUpPass) {
             }
         };
         cellular_bring_up_once();
-        clock.tick = nullptr;
+        clock_.on_sleep = nullptr;
         const std::string modem = modem_log().substr(modemBefore), daemon = log().substr(logBefore);
         EXPECT_EQ(count(modem, "data call start: profile 3"), c.starts) << modem;
         EXPECT_EQ(count(modem, "data call stop: profile 1"), c.starts + 1) << modem;

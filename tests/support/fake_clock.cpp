@@ -6,6 +6,7 @@ FakeClock::~FakeClock() { time_source_install(nullptr); }
 void FakeClock::sleep_us(uint64_t microseconds) {
     now_ += microseconds;
     slept_ += microseconds;
+    if (on_sleep) on_sleep(now_.load() / 1000000);
 }
 
 int FakeClock::wait_readable(int fd, uint64_t timeout_us) {

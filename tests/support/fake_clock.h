@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -24,6 +25,8 @@ public:
     void pin_wall(time_t when);
 
     uint64_t slept_us() const { return slept_.load(); }
+    // Called after every sleep with the clock's time in seconds (set it before the sleeping starts).
+    std::function<void(uint64_t seconds)> on_sleep;
     std::vector<time_t> clock_settings() const;
 
 private:
