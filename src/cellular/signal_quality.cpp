@@ -108,6 +108,7 @@ unsigned nw_client() {
     return nw_client_init(handle) == 0 ? handle : 0;
 }
 
+// For tests (state_reset.h).
 void nw_client_reset() {
     std::lock_guard<std::mutex> lock(g_nwMutex);
     g_nwHandle = 0;

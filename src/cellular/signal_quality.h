@@ -19,5 +19,3 @@ void at_field(char* out, const char* text, size_t text_length, const char* start
 
 // The NW client handle, created on demand and kept; 0 when it cannot be had.
 unsigned nw_client();
-// Forgets the NW client handle (tests call this).
-void nw_client_reset();

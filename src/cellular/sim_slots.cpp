@@ -86,7 +86,7 @@ void sim_client_ensure() {
     }
 }
 
-void sim_client_reset() {
+void sim_client_release() {
     if (g_simHandle != 0) QL_MCM_SIM_Client_Deinit(g_simHandle);
     g_simHandle = 0;
 }
@@ -100,7 +100,7 @@ bool sim_card_state(uint32_t& state) {
 
 void sim_select_slot(int slot, unsigned settle) {
     g_cellular.currentSlot = &g_simSlots[slot == 0 ? 0 : 1];
-    sim_client_reset();
+    sim_client_release();
     at_exchange("AT+CFUN=0\r", kCfunChecks);
     sim_gpio_select(slot);
     sleep_seconds(settle);

@@ -11,6 +11,8 @@ struct SimSlot;
 uint32_t sim_client();
 // Up to 4 attempts, 1 s apart, when there is no client yet.
 void sim_client_ensure();
+// Releases the client; every slot switch does.
+void sim_client_release();
 // Switches the modem to `slot`, waiting `settle` seconds after each AT+CFUN.
 void sim_select_slot(int slot, unsigned settle);
 // Clears the status and moves to the other slot unless it is known empty.
@@ -20,6 +22,3 @@ void sim_recover();
 bool sim_card_state(uint32_t& state);
 // Reads ICCID and IMSI into the slot record, logs them and sets its carrier.
 void sim_read_identity(SimSlot& slot);
-
-// Releases the SIM client (tests call this).
-void sim_client_reset();

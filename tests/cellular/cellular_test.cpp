@@ -21,6 +21,7 @@
 #include "signal_quality.h"
 #include "sim_slots.h"
 #include "stand_ins.h"
+#include "state_reset.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ protected:
         sim_slots_reset();
         nw_client_reset();
     }
-    ~Cellular() override { sim_client_reset(); }
+    ~Cellular() override { sim_client_release(); }
     std::string log() const { return root_.read("/media/sdcard/log.txt"); }
     std::string modem_log() const { return root_.read("/sim/modem.log"); }
     int current() const { return g_cellular.currentSlot.load()->number; }

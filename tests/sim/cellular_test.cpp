@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "board.h"
+#include "daemon_board.h"
 
 namespace {
 
@@ -41,11 +41,7 @@ protected:
         for (int tries = 0; tries < 600 && count(needle) < times; ++tries) std::this_thread::sleep_for(50ms);
         return count(needle) >= times;
     }
-    void TearDown() override {
-        EXPECT_EQ(board.daemon_output().find("Sanitizer"), std::string::npos) << board.daemon_output();
-    }
-
-    SimBoard board{fast()};
+    DaemonBoard board{fast()};
 };
 
 TEST_F(CellOnBoard, BringsTheCallUpAndAnswersFromTheLiveState) {
