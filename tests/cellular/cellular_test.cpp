@@ -26,9 +26,8 @@
 namespace {
 
 std::string slot_json(const char* imsi) {
-    if (imsi == nullptr) return R"({"state": "absent"})";
-    return std::string(R"({"state": "ready", "iccid": "8944500102198304826F", "imsi": ")") + imsi +
-           "\"}";
+    return imsi ? std::string(R"({"state": "ready", "iccid": "8944500102198304826F", "imsi": ")") + imsi + "\"}"
+                : R"({"state": "absent"})";
 }
 
 std::string modem_json(const char* imsi0, const char* imsi1, const std::string& extra = "") {
@@ -64,8 +63,6 @@ TEST(Carrier, CodesPickTheirRow) {
                  {"302690000000001", 4}, {"302720000000001", 5}, {"311480000000001", 6},
                  {"310260000000001", 1}, {"3027", 1},            {"", 1}};
     for (const auto& c : cases) EXPECT_EQ(carrier_index(c.imsi), c.row) << c.imsi;
-    EXPECT_STREQ(carrier_row(0).apn, "jtm2m");
-    EXPECT_STREQ(carrier_row(6).apn, "VZWINTERNET");
 }
 
 TEST_F(Cellular, SlotChoice) {
