@@ -215,6 +215,16 @@ TEST_F(Cellular, AnAtExchangeGetsItsOwnAnswer) {
     slotSwitch.join();
 }
 
+TEST_F(Cellular, AnErrorIsLoggedAndTheCommandSentAgain) {
+    time_source_install(nullptr);
+    std::atomic<int> sent{0};
+    AtResponder modem([&](const std::string&) { return ++sent == 1 ? "\r\nERROR\r\n" : "\r\nOK\r\n"; });
+    EXPECT_TRUE(at_exchange("AT+CFUN=0\r", 14));
+    EXPECT_EQ(sent, 2);
+    EXPECT_EQ(count(log(), ";AT;0;AT+CFUN=0\r"), 2u);
+    EXPECT_EQ(count(log(), ";AT;2;\r\nERROR"), 1u);
+}
+
 TEST_F(Cellular, SignalBars) {
     time_source_install(nullptr);
     std::atomic<const std::string*> answer{nullptr};
