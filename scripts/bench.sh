@@ -12,5 +12,5 @@ cmake --preset host >/dev/null
 cmake --build --preset host
 build/host/bench/resize_bench
 build/host/bench/process_bench 20
-build/host/bench/sync_bench 20
 build/host/bench/bring_up_bench
+build/host/bench/sync_bench 20
