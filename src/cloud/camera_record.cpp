@@ -15,6 +15,7 @@
 #include "device_root.h"
 #include "event_log.h"
 #include "probes.h"
+#include "signal_quality.h"
 #include "transport.h"
 #include "uploads.h"
 #include "version.h"
@@ -51,20 +52,18 @@ constexpr int kExtLowUpTo = 100;
 
 // What the cellular manager last recorded about the SIM and the network.
 struct RadioReport {
-    std::string iccid;
-    std::string imsi;
-    std::string mcc;
-    std::string mnc;
-    std::string radioType;
-    uint32_t cellId = 0;
-    uint16_t lac = 0;
-    int bars = -1;
-    int dbm = 0;
+    SimIdentity sim;
+    Registration registration;
+    int bars;
+    int dbm;
 };
 
-RadioReport radio_report() { return RadioReport{}; }
-
-json_object* new_text(const std::string& text) { return json_object_new_string(text.c_str()); }
+RadioReport radio_report() {
+    RadioReport radio{sim_slot_identity(*g_cellular.currentSlot.load()), cellular_registration(), 0, 0};
+    radio.bars = signal_bars();
+    radio.dbm = signal_dbm_typed();
+    return radio;
+}
 
 int clamp_percent(int64_t value) { return static_cast<int>(std::min<int64_t>(value, 100)); }
 
@@ -91,13 +90,14 @@ bool card_present() { return is_directory(device_path(kSdCard).c_str()) == 1; }
 json_object* signal_object(const RadioReport& radio) {
     json_object* signal = json_object_new_object();
     json_object_object_add(signal, "bar", json_object_new_int(radio.bars));
-    json_object_object_add(signal, "mnc", json_object_new_int(std::atoi(radio.mnc.c_str())));
-    json_object_object_add(signal, "type", new_text(radio.radioType));
-    json_object_object_add(signal, "mcc", json_object_new_int(std::atoi(radio.mcc.c_str())));
+    const Registration& r = radio.registration;
+    json_object_object_add(signal, "mnc", json_object_new_int(std::atoi(r.mnc)));
+    json_object_object_add(signal, "type", json_object_new_string(r.radioType));
+    json_object_object_add(signal, "mcc", json_object_new_int(std::atoi(r.mcc)));
     json_object_object_add(signal, "dBm", json_object_new_int(radio.dbm));
-    json_object_object_add(signal, "imsi", new_text(radio.imsi));
-    json_object_object_add(signal, "cellid", json_object_new_int(static_cast<int32_t>(radio.cellId)));
-    json_object_object_add(signal, "lac", json_object_new_int(radio.lac));
+    json_object_object_add(signal, "imsi", json_object_new_string(radio.sim.imsi));
+    json_object_object_add(signal, "cellid", json_object_new_int(static_cast<int32_t>(r.cellId)));
+    json_object_object_add(signal, "lac", json_object_new_int(r.lac));
     return signal;
 }
 
@@ -208,7 +208,7 @@ JsonPtr camera_status_build() {
 
     JsonPtr status(json_object_new_object());
     json_object* s = status.get();
-    json_object_object_add(s, "sim", new_text(radio.iccid));
+    json_object_object_add(s, "sim", json_object_new_string(radio.sim.iccid));
     json_object_object_add(s, "model", json_object_new_string(kModel));
     json_object_object_add(s, "version", json_object_new_string(version));
     json_object_object_add(s, "lastUpdate", json_object_new_string(lastUpdate));
@@ -251,8 +251,8 @@ int request_resets_add(json_object* document) {
 }
 
 int cloud_camera_exchange(char* token, int mode) {
-    RadioReport radio = radio_report();
-    log_event("cellular", 0, "MCC: %s MNC: %s", radio.mcc.c_str(), radio.mnc.c_str());
+    Registration registration = cellular_registration();
+    log_event("cellular", 0, "MCC: %s MNC: %s", registration.mcc, registration.mnc);
     JsonPtr status = camera_status_build();
     log_event("status", 0, "%s", json_object_to_json_string(status.get()));
     JsonPtr document(json_object_new_object());

@@ -46,6 +46,8 @@ protected:
     void SetUp() override {
         config_reset();
         cellular_status_reset();
+        sim_slots_reset();
+        g_cellular.simMissing = 1;  // the signal is then reported without asking the modem
         clock.pin_wall(1715072580);  // 2024-05-07 09:03:00 UTC
         root.write("/sys/devices/qpnp-vadc-8/mpp4_vadc", "Result:1000000 Raw:1f2e\n");  // 20 C
     }
@@ -66,14 +68,17 @@ TEST_F(CameraRecord, StatusMembersInTheServiceOrder) {
     g_config.sdCableOk = 1;
     g_config.mcuVersion = 7;
     copy_text(g_state.modemFirmware, sizeof g_state.modemFirmware, "FW_TEST_01");
+    sim_slot_set_identity(g_simSlots[1], SimIdentity{"8944500102198304826", "234500012345678"});
+    g_cellular.currentSlot = &g_simSlots[1];
+    cellular_set_registration(Registration{"234", "50", "LTE", 20811, 4660});
     std::string text = status();
     std::string memory = "\"memory\": { \"size\": " + std::to_string(g_config.sdAvailableMiB) +
                          ", \"used\": " + std::to_string(g_config.sdUsedMiB) + " }";
     EXPECT_EQ(text,
-              "{ \"sim\": \"\", \"model\": \"TORVEX-C1\", \"version\": \"V1.05.07-5-g93dfb16 REV 1\", "
+              "{ \"sim\": \"8944500102198304826\", \"model\": \"TORVEX-C1\", \"version\": \"V1.05.07-5-g93dfb16 REV 1\", "
               "\"lastUpdate\": \"2024-05-07T09:03:00.000-00:00\", \"batteries\": [ 7 ], "
-              "\"batteryType\": \"KRB10\", \"signal\": { \"bar\": -1, \"mnc\": 0, \"type\": \"\", "
-              "\"mcc\": 0, \"dBm\": 0, \"imsi\": \"\", \"cellid\": 0, \"lac\": 0 }, " +
+              "\"batteryType\": \"KRB10\", \"signal\": { \"bar\": -1, \"mnc\": 50, \"type\": \"LTE\", "
+              "\"mcc\": 234, \"dBm\": 1, \"imsi\": \"234500012345678\", \"cellid\": 20811, \"lac\": 4660 }, " +
                   memory +
                   ", \"temperature\": { \"value\": 20, \"unit\": \"C\" }, "
                   "\"installDate\": \"2024-05-01 00:00:00\", \"modemFirmware\": \"FW_TEST_01\", "

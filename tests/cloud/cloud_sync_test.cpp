@@ -33,25 +33,6 @@ size_t count_of(const std::string& text, const std::string& needle) {
     return n;
 }
 
-// The data call comes up once `upAfter` seconds were slept (0: from the start).
-class DataCallClock final : public TimeSource {
-public:
-    explicit DataCallClock(uint64_t upAfter) : upAfterUs_(upAfter * 1000000u) {
-        sleep_us(0);
-        time_source_install(this);
-    }
-    ~DataCallClock() override { time_source_install(nullptr); }
-    void sleep_us(uint64_t microseconds) override {
-        if ((sleptUs_ += microseconds) >= upAfterUs_) g_cellular.dataCallUp = 1;
-    }
-    uint64_t monotonic_us() override { return sleptUs_; }
-    int set_system_clock(time_t) override { return 0; }
-    uint64_t sleptUs_ = 0;
-
-private:
-    uint64_t upAfterUs_;
-};
-
 class Sync : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -75,6 +56,7 @@ protected:
         config_load();
         copy_text(g_state.imei, sizeof g_state.imei, "861234567890123");
         g_cellular.dataCallUp = 1;
+        g_cellular.simMissing = 1;  // the signal is then reported without asking the modem
     }
     // Transmit copies PICT0001.JPG.., each newer than the one before.
     void pictures(int count) {
@@ -113,12 +95,16 @@ TEST_F(Sync, WaitsForTheDataCallAndSpacesAttemptsWithinTheBudget) {
     };
     for (const Case& c : cases) {
         cellular_status_reset();
-        DataCallClock clock(c.upAfter);
+        g_cellular.dataCallUp = c.upAfter == 0;
+        FakeClock clock;
+        clock.on_sleep = [&clock, &c](uint64_t) {
+            if (clock.slept_us() >= c.upAfter * 1000000u) g_cellular.dataCallUp = 1;
+        };
         root.write("/media/sdcard/log.txt", "");
         EXPECT_EQ(cloud_sync(0), -1) << c.upAfter;
         EXPECT_EQ(mcu.drain(), std::string(c.acks, '\x06')) << c.upAfter;
         EXPECT_EQ(count_of(log(), ";token;2;Get token failed: Couldn't connect to server"), c.attempts);
-        EXPECT_EQ(clock.sleptUs_, c.slept * 1000000u) << c.upAfter;
+        EXPECT_EQ(clock.slept_us(), c.slept * 1000000u) << c.upAfter;
     }
 }
 
