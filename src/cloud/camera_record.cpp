@@ -15,6 +15,7 @@
 #include "device_root.h"
 #include "event_log.h"
 #include "probes.h"
+#include "requests.h"
 #include "signal_quality.h"
 #include "transport.h"
 #include "uploads.h"
@@ -154,8 +155,9 @@ void clear_acknowledged(int carried) {
 }
 
 // Acts on an accepted answer; true when the exchange is finished.
-bool act_on_answer(json_object* answer, int mode) {
-    // Remote requests ("requests") are not carried out by this daemon version.
+bool act_on_answer(json_object* answer, int mode, const std::string& url, const char* token) {
+    if (json_object* requests = json_member_object(answer, "requests"))
+        requests_carry_out(requests, url.c_str(), token);
     if (json_object* config = json_member_object(answer, "config")) {
         const char* text = json_object_to_json_string(config);
         log_event("config", 0, "%s", text);
@@ -270,7 +272,7 @@ int cloud_camera_exchange(char* token, int mode) {
         document.reset();
         if (!put_accepted(result, token)) return -1;
         clear_acknowledged(carried);
-        if (act_on_answer(answer.get(), mode)) return 0;
+        if (act_on_answer(answer.get(), mode, url, token)) return 0;
         answer.reset();
         document.reset(json_object_new_object());
         if (uploads_list_add(document.get(), 0) < 1) return 0;

@@ -14,6 +14,7 @@
 #include "config.h"
 #include "device_root.h"
 #include "event_log.h"
+#include "instruction.h"
 #include "json_util.h"
 #include "picture_process.h"
 #include "transport.h"
@@ -22,55 +23,15 @@
 namespace {
 
 constexpr const char* kTransmitDir = "/media/sdcard/transmit/";
-constexpr size_t kNameMax = 255;
-constexpr size_t kUrlMax = 1023;
-constexpr size_t kVerbMax = 255;
-
-struct FileClose {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileClose>;
 
 std::string transmit_path(const char* name) { return std::string(kTransmitDir) + name; }
-
-// The name as a log line may show it: control characters become '?'.
-std::string printable(const char* text) {
-    std::string shown(text, strnlen(text, kNameMax + 1));
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return shown;
-}
-
-struct Target {
-    std::string url;
-    const char* verb = nullptr;
-    int64_t size = 0;
-    json_object* headers = nullptr;
-};
-
-// The instruction's target, or the reason it cannot be used (null when a
-// member is missing, which is skipped without a word).
-const char* read_target(json_object* instruction, Target& target, bool& complete) {
-    const char* host = json_member_string(instruction, "host");
-    const char* path = json_member_string(instruction, "path");
-    target.verb = json_member_string(instruction, "verb");
-    complete = host && path && target.verb && json_member_int(instruction, "size", target.size);
-    if (!complete) return nullptr;
-    target.url = std::string(host) + path;
-    target.headers = json_member_array(instruction, "headers");
-    if (target.url.size() > kUrlMax) return "URL too long";
-    if (std::strlen(target.verb) > kVerbMax) return "verb too long";
-    if (target.size < 0) return "negative size";
-    if (!http_headers_valid(target.headers)) return "header lines refused";
-    return nullptr;
-}
 
 // One instruction; true when its picture was sent (and deleted).
 bool upload_one(json_object* instruction) {
     const char* name = json_member_string(instruction, "name");
     if (name == nullptr) return false;
     if (!plain_file_name(name)) {
-        log_event("sync", 2, "Refused file name: %s", printable(name).c_str());
+        log_event("sync", 2, "Refused file name: %s", printable_name(name).c_str());
         return false;
     }
     std::string real = device_path(transmit_path(name));
@@ -79,15 +40,18 @@ bool upload_one(json_object* instruction) {
         log_event("sync", 2, "Failed to open file: %s", transmit_path(name).c_str());
         return false;
     }
-    Target target;
-    bool complete = false;
-    if (const char* fault = read_target(instruction, target, complete)) {
-        log_event("sync", 2, "Refused instruction for %s: %s", name, fault);
+    TransferTarget target;
+    const char* fault = nullptr;
+    int64_t size = 0;
+    if (!transfer_target_read(instruction, target, fault) || !json_member_int(instruction, "size", size)) {
+        if (fault) log_event("sync", 2, "Refused instruction for %s: %s", name, fault);
         return false;
     }
-    if (!complete) return false;
-    int result = http_upload_file(target.url.c_str(), target.verb, file.get(), target.size,
-                                  target.headers);
+    if (size < 0) {
+        log_event("sync", 2, "Refused instruction for %s: negative size", name);
+        return false;
+    }
+    int result = http_upload_file(target.url.c_str(), target.verb, file.get(), size, target.headers);
     file.reset();
     if (result < 0) {
         log_event("sync", 2, "File transfer failed: Curl fatal error");
@@ -122,17 +86,6 @@ void offer(json_object* list, const FileEntry& entry) {
 }
 
 }  // namespace
-
-bool plain_file_name(const char* name) {
-    size_t length = strnlen(name, kNameMax + 1);
-    if (length == 0 || length > kNameMax) return false;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c == '/' || c < 0x20 || c == 0x7f) return false;
-    }
-    return true;
-}
 
 int uploads_list_add(json_object* document, int mode) {
     int limit = mode != 0 ? 1 : config_getUploadPictureCount();

@@ -16,6 +16,3 @@ int uploads_list_add(json_object* document, int mode);
 // adapts the list length; true when the exchange is finished.
 bool uploads_carry_out(json_object* instructions, int mode);
 
-// A name from the cloud names a file only when it is a plain file name:
-// not empty, not "." or "..", no "/", no control characters, at most 255 bytes.
-bool plain_file_name(const char* name);

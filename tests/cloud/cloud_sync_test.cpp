@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <json-c/json.h>
 #include <utime.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -212,6 +214,116 @@ TEST_F(Sync, TransferFailuresAreReported) {
     EXPECT_EQ(http_last_status(), 401);
     EXPECT_STREQ(json_member_string(answer.get(), "error"), "unknown token");
     EXPECT_EQ(cloud->camera_documents().at(0).header("Authorization").substr(0, 6), "Bearer");
+}
+
+// The service's requests, carried out from a camera record answer and
+// acknowledged in the next one.
+class Requests : public Sync {
+protected:
+    void serve_requests(const std::string& requests, CloudScenario scenario = {}) {
+        scenario.storedToken = "tok-stored";
+        scenario.requests = requests;
+        serve(scenario);
+    }
+    // Names in /media/sdcard/ other than the folders the card always has.
+    std::string card_files() {
+        std::string names;
+        DIR* folder = opendir(root.path("/media/sdcard").c_str());
+        while (dirent* item = readdir(folder)) {
+            std::string name = item->d_name;
+            if (name != "." && name != ".." && name != "log.txt" && item->d_type == DT_REG) names += name + " ";
+        }
+        closedir(folder);
+        return names;
+    }
+
+    FakeClock clock;
+};
+
+TEST_F(Requests, UpdateSimWaitsItsMinutesThenIsAcknowledged) {
+    for (int minutes : {3, 0}) {
+        serve_requests(R"({"updateSim": {"execute": true, "content": )" + std::to_string(minutes) + "}}");
+        uint64_t before = clock.slept_us();
+        mcu.drain();
+        EXPECT_EQ(cloud_sync(0), 0);
+        EXPECT_EQ(clock.slept_us() - before, static_cast<uint64_t>(minutes) * 60000000u) << minutes;
+        // Two bytes of the attempt, one per minute of waiting.
+        EXPECT_EQ(mcu.drain(), std::string(2 + static_cast<size_t>(minutes), '\x06')) << minutes;
+        EXPECT_EQ(g_config.requestUpdateReset, kResetUpdateSim) << minutes;
+        EXPECT_NE(log().find(";camapi;0;Wait for sim update for " + std::to_string(minutes) + " minutes"),
+                  std::string::npos);
+        // The next sync tells the service, which stops asking.
+        EXPECT_EQ(cloud_sync(0), 0);
+        EXPECT_NE(cloud->camera_documents().at(1).body.find(R"("requests": { "updateSim": { "execute": false } })"),
+                  std::string::npos);
+        EXPECT_EQ(g_config.requestUpdateReset, 0);
+        EXPECT_EQ(clock.slept_us() - before, static_cast<uint64_t>(minutes) * 60000000u) << minutes;
+    }
+}
+
+TEST_F(Requests, LogIsSentOnlyUnderItsOwnName) {
+    struct Case {
+        const char* name;
+        bool sent;
+    } cases[] = {
+        {"log.txt", true},
+        {"messages.txt", false},
+        {"log.txt/../../etc/qz_daemon_conf.json", false},
+    };
+    for (const Case& c : cases) {
+        serve_requests(std::string(R"({"log": {"execute": true, "content": [{"name": ")") + c.name + "\"}]}}");
+        EXPECT_EQ(cloud_sync(0), 0) << c.name;
+        auto stored = cloud->pictures();
+        ASSERT_EQ(stored.size(), c.sent ? 1u : 0u) << c.name;
+        EXPECT_EQ(g_config.requestUpdateReset, c.sent ? kResetLog : 0) << c.name;
+        if (c.sent) {
+            EXPECT_NE(stored[0].bytes.find(";log;0;Log request"), std::string::npos);
+            EXPECT_EQ(log().rfind(stored[0].bytes, 0), 0u);
+        }
+        g_config.requestUpdateReset = 0;
+    }
+}
+
+TEST_F(Requests, EachDownloadedUpdateFileFlipsTheBit) {
+    struct Case {
+        const char* content;
+        const char* written;
+        int bits;
+    } cases[] = {
+        {R"([{"name": "first.bin"}])", "first.bin ", kResetUpdate},
+        {R"([{"name": "first.bin"}, {"name": "second.bin"}])", "first.bin second.bin ", 0},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(root.path("/media/sdcard/first.bin"));
+        CloudScenario scenario;
+        scenario.files = {{"first.bin", "one"}, {"second.bin", "two"}};
+        serve_requests(std::string(R"({"update": {"execute": true, "content": )") + c.content + "}}", scenario);
+        g_config.requestUpdateReset = 0;  // the row before left its bit saved
+        EXPECT_EQ(cloud_sync(0), 0);
+        EXPECT_EQ(card_files(), c.written);
+        EXPECT_EQ(root.read("/media/sdcard/first.bin"), "one");
+        EXPECT_EQ(g_config.requestUpdateReset, c.bits) << c.content;
+    }
+    EXPECT_EQ(root.read("/media/sdcard/second.bin"), "two");
+    EXPECT_NE(log().find(R"(;request;0;[ { "name": "first.bin", )"), std::string::npos);
+}
+
+// Names that are not plain file names write nothing; a refused download
+// leaves the file it would have replaced, and no half file.
+TEST_F(Requests, UpdateWritesOnlyPlainNamesAndOnlyWholeDownloads) {
+    serve_requests(R"({"update": {"execute": true, "content": [{"name": "../escape.bin"}, {"name": ".."},)"
+               R"( {"name": "kept.bin"}]}})");
+    root.write("/media/sdcard/kept.bin", "old");
+    EXPECT_EQ(cloud_sync(0), 0);
+    EXPECT_FALSE(root.exists("/media/escape.bin"));
+    EXPECT_EQ(root.read("/media/sdcard/kept.bin"), "old");
+    EXPECT_EQ(card_files(), "kept.bin ");
+    EXPECT_EQ(g_config.requestUpdateReset, 0);
+    std::string text = log();
+    EXPECT_NE(text.find(";update;2;Refused file name: ../escape.bin"), std::string::npos);
+    EXPECT_NE(text.find(";update;2;Refused file name: .."), std::string::npos);
+    EXPECT_NE(text.find(";update;2;File transfer failed: HTTP status 404"), std::string::npos);
+    for (const auto& request : cloud->requests()) EXPECT_EQ(request.path.find("escape"), std::string::npos);
 }
 
 }  // namespace

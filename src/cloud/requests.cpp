@@ -1,0 +1,184 @@
+#include "requests.h"
+
+#include <json-c/json.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "atomic_file.h"
+#include "config.h"
+#include "device_root.h"
+#include "event_log.h"
+#include "instruction.h"
+#include "json_util.h"
+#include "run_command.h"
+#include "time_seam.h"
+#include "transport.h"
+#include "uart.h"
+
+namespace {
+
+constexpr const char* kSdCard = "/media/sdcard/";
+constexpr const char* kFotaFolder = "/usrdata/cache/fota";
+constexpr const char* kModemPackage = "/usrdata/cache/fota/ipth_package.bin";
+constexpr const char* kRestartLevel = "/sys/bus/msm_subsys/devices/subsys1/restart_level";
+constexpr const char* kLogPrefix = "log.txt";
+
+// The request's "content" when it has the expected type and, unless the
+// kind carries no flag, the service asks for it to be carried out.
+json_object* requested_content(json_object* requests, const char* kind, json_type type, bool flagged = true) {
+    json_object* request = json_member_object(requests, kind);
+    json_object* execute = nullptr;
+    json_object* content = nullptr;
+    if (request == nullptr || !json_object_object_get_ex(request, "content", &content) ||
+        !json_object_is_type(content, type))
+        return nullptr;
+    if (!flagged) return content;
+    bool executable = json_object_object_get_ex(request, "execute", &execute) &&
+                      json_object_is_type(execute, json_type_boolean) && json_object_get_boolean(execute);
+    return executable ? content : nullptr;
+}
+
+size_t instruction_count(json_object* content) { return json_object_array_length(content); }
+
+json_object* instruction_at(json_object* content, size_t index) {
+    return json_object_array_get_idx(content, index);
+}
+
+void log_content(json_object* content) { log_event("request", 0, "%s", json_object_to_json_string(content)); }
+
+// Why a transfer does not count, in the words its log lines use.
+void log_transfer_failure(const char* tag, int result) {
+    if (result < 0)
+        log_event(tag, 2, "File transfer failed: Curl fatal error");
+    else
+        log_event(tag, 2, "File transfer failed: %s", http_last_failure_text());
+}
+
+enum class Download { kDone, kFailed, kNotOpened, kSkipped };
+
+// Downloads into a temporary file beside `path`, renamed over it only when the
+// whole answer arrived with a 2xx status: a failed or refused download never
+// leaves half a package where the next start-up looks for one.
+Download download_to(const std::string& path, json_object* instruction, const char* tag) {
+    TransferTarget target;
+    const char* fault = nullptr;
+    if (!transfer_target_read(instruction, target, fault)) {
+        if (fault) log_event(tag, 2, "Refused instruction for %s: %s", path.c_str(), fault);
+        return Download::kSkipped;
+    }
+    bool opened = false;
+    int result = kHttpFailed;
+    int written = atomic_file_write(device_path(path).c_str(), [&](FILE* file) {
+        opened = true;
+        result = http_download_file(target.url.c_str(), target.verb, file, target.headers);
+        return result == kHttpCompleted && http_last_accepted();
+    });
+    if (!opened) {
+        log_event("sync", 2, "Failed to open file: %s", path.c_str());
+        return Download::kNotOpened;
+    }
+    if (written == 0) return Download::kDone;
+    if (result == kHttpCompleted && http_last_accepted())
+        log_event(tag, 2, "Failed to write file: %s", path.c_str());
+    else
+        log_transfer_failure(tag, result);
+    return Download::kFailed;
+}
+
+void carry_out_update(json_object* content) {
+    log_content(content);
+    for (size_t i = 0; i < instruction_count(content); ++i) {
+        json_object* instruction = instruction_at(content, i);
+        const char* name = json_member_string(instruction, "name");
+        if (name == nullptr) continue;
+        // The name becomes a path on the card, written as root.
+        if (!plain_file_name(name)) {
+            log_event("update", 2, "Refused file name: %s", printable_name(name).c_str());
+            continue;
+        }
+        Download outcome = download_to(std::string(kSdCard) + name, instruction, "update");
+        if (outcome == Download::kNotOpened) return;
+        if (outcome != Download::kDone) continue;
+        config_toggleRequestUpdateReset(kResetUpdate);
+    }
+}
+
+void carry_out_update_modem(json_object* content) {
+    log_content(content);
+    std::string folder = device_path(kFotaFolder);
+    run_command("mkdir -p %s && rm -rf %s/*", folder.c_str(), folder.c_str());
+    for (size_t i = 0; i < instruction_count(content); ++i) {
+        mcu_send_ack();
+        Download outcome = download_to(kModemPackage, instruction_at(content, i), "updateModem");
+        if (outcome == Download::kNotOpened) return;
+        if (outcome != Download::kDone) continue;
+        log_event("updateModem", 1, "Update modem");
+        mcu_send_ack();
+        run_command("sync \"%s\"", device_path(kRestartLevel).c_str());
+        mcu_send_ack();
+        config_toggleRequestUpdateReset(kResetUpdateModem);
+        // Restarts the module into its recovery system, which installs the package.
+        run_command("sync && sys_reboot recovery");
+    }
+}
+
+void carry_out_update_sim(json_object* content) {
+    int64_t minutes = json_object_get_int64(content);
+    log_event("camapi", 0, "Wait for sim update for %" PRId64 " minutes", minutes);
+    for (int64_t i = 0; i < minutes; ++i) {
+        mcu_send_ack();
+        sleep_seconds(60);
+    }
+    config_toggleRequestUpdateReset(kResetUpdateSim);
+}
+
+int64_t file_length(FILE* file) {
+    struct stat status {};
+    return fstat(fileno(file), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+void carry_out_log(json_object* content) {
+    log_event("log", 0, "Log request");
+    for (size_t i = 0; i < instruction_count(content); ++i) {
+        mcu_send_ack();
+        json_object* instruction = instruction_at(content, i);
+        const char* name = json_member_string(instruction, "name");
+        // "log.txt/../..." begins with the prefix too: only plain names are served.
+        if (name == nullptr || std::strncmp(name, kLogPrefix, std::strlen(kLogPrefix)) != 0 ||
+            !plain_file_name(name))
+            continue;
+        std::string path = std::string(kSdCard) + name;
+        FilePtr file(std::fopen(device_path(path).c_str(), "rb"));
+        if (!file) {
+            log_event("log", 2, "Failed to open file: %s", path.c_str());
+            continue;
+        }
+        TransferTarget target;
+        const char* fault = nullptr;
+        if (!transfer_target_read(instruction, target, fault)) continue;
+        int result = http_upload_file(target.url.c_str(), target.verb, file.get(), file_length(file.get()),
+                                      target.headers);
+        file.reset();
+        if (result == kHttpCompleted && http_last_accepted()) {
+            mcu_send_ack();
+            config_toggleRequestUpdateReset(kResetLog);
+        } else {
+            log_transfer_failure("log", result);
+        }
+    }
+}
+
+}  // namespace
+
+void requests_carry_out(json_object* requests, const char* /*cameraUrl*/, const char* /*token*/) {
+    if (json_object* content = requested_content(requests, "update", json_type_array)) carry_out_update(content);
+    if (json_object* content = requested_content(requests, "updateModem", json_type_array))
+        carry_out_update_modem(content);
+    if (json_object* content = requested_content(requests, "updateSim", json_type_int)) carry_out_update_sim(content);
+    if (json_object* content = requested_content(requests, "log", json_type_array)) carry_out_log(content);
+}
