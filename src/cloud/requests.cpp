@@ -19,6 +19,8 @@
 #include "time_seam.h"
 #include "transport.h"
 #include "uart.h"
+#include "update.h"
+#include "version.h"
 
 namespace {
 
@@ -104,6 +106,7 @@ void carry_out_update(json_object* content) {
         Download outcome = download_to(std::string(kSdCard) + name, instruction, "update");
         if (outcome == Download::kNotOpened) return;
         if (outcome != Download::kDone) continue;
+        update_check(config_getMcuVersion(), kDaemonVersion);
         config_toggleRequestUpdateReset(kResetUpdate);
     }
 }

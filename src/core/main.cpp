@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "atomic_file.h"
 #include "board_gpio.h"
 #include "config.h"
 #include "daemon_state.h"
@@ -43,6 +44,8 @@ void start_up() {
     device_root_init();
     log_event("main", 0, "Modem power-on");
     remove_stale_picture_temporaries();
+    // Downloads the cloud asked for, cut short by a power cut.
+    atomic_file_remove_stale(device_path("/media/sdcard/").c_str());
     config_load();
     install_pending_update();
     run_command("%s", device_path("/usrdata/prune.sh").c_str());

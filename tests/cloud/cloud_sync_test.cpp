@@ -268,8 +268,9 @@ TEST_F(Requests, LogIsSentOnlyUnderItsOwnName) {
     } cases[] = {
         {"log.txt", true},
         {"messages.txt", false},
-        {"log.txt/../../etc/qz_daemon_conf.json", false},
+        {"log.txt.d/../../../etc/qz_daemon_conf.json", false},
     };
+    root.write("/media/sdcard/log.txt.d/x", "");  // a folder whose name begins with "log.txt"
     for (const Case& c : cases) {
         serve_requests(std::string(R"({"log": {"execute": true, "content": [{"name": ")") + c.name + "\"}]}}");
         EXPECT_EQ(cloud_sync(0), 0) << c.name;
@@ -284,27 +285,34 @@ TEST_F(Requests, LogIsSentOnlyUnderItsOwnName) {
     }
 }
 
+// A downloaded package is installed at once: here a modem-side one that
+// places a file under /usrdata/, after which the package is gone.
 TEST_F(Requests, EachDownloadedUpdateFileFlipsTheBit) {
+    root.write("/package/manifest.json", R"({"modem": {"forceUpdate": true}})");
+    root.write("/package/marker.txt", "installed");
+    ASSERT_EQ(std::system(("tar -czf " + root.path("/package.tgz") + " -C " + root.path("/package") +
+                           " manifest.json marker.txt").c_str()),
+              0);
     struct Case {
         const char* content;
-        const char* written;
         int bits;
+        bool installed;
     } cases[] = {
-        {R"([{"name": "first.bin"}])", "first.bin ", kResetUpdate},
-        {R"([{"name": "first.bin"}, {"name": "second.bin"}])", "first.bin second.bin ", 0},
+        {R"([{"name": "first.bin"}])", kResetUpdate, false},
+        {R"([{"name": "first.bin"}, {"name": "update.tar.gz"}])", 0, true},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(root.path("/media/sdcard/first.bin"));
         CloudScenario scenario;
-        scenario.files = {{"first.bin", "one"}, {"second.bin", "two"}};
+        scenario.files = {{"first.bin", "one"}, {"update.tar.gz", root.read("/package.tgz")}};
         serve_requests(std::string(R"({"update": {"execute": true, "content": )") + c.content + "}}", scenario);
         g_config.requestUpdateReset = 0;  // the row before left its bit saved
         EXPECT_EQ(cloud_sync(0), 0);
-        EXPECT_EQ(card_files(), c.written);
+        EXPECT_EQ(card_files(), "first.bin ") << c.content;
         EXPECT_EQ(root.read("/media/sdcard/first.bin"), "one");
         EXPECT_EQ(g_config.requestUpdateReset, c.bits) << c.content;
+        EXPECT_EQ(root.exists("/usrdata/marker.txt"), c.installed) << c.content;
     }
-    EXPECT_EQ(root.read("/media/sdcard/second.bin"), "two");
     EXPECT_NE(log().find(R"(;request;0;[ { "name": "first.bin", )"), std::string::npos);
 }
 
