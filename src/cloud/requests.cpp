@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cinttypes>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "config.h"
 #include "device_root.h"
 #include "event_log.h"
+#include "hd_picture.h"
 #include "instruction.h"
 #include "json_util.h"
 #include "run_command.h"
@@ -176,12 +178,87 @@ void carry_out_log(json_object* content) {
     }
 }
 
+// Sends the HD copy the lookup prepared, then deletes it; the result message.
+const char* send_hd_copy(const char* name, const char* hdPath, json_object* instruction) {
+    FilePtr file(std::fopen(hdPath, "rb"));
+    if (!file) {
+        log_event("log", 2, "Failed to open file: %s", name);
+        return "sdCardError";
+    }
+    TransferTarget target;
+    const char* fault = nullptr;
+    const char* message = "uploadFailed";
+    if (transfer_target_read(instruction, target, fault)) {
+        int result = http_upload_file(target.url.c_str(), target.verb, file.get(), file_length(file.get()),
+                                      target.headers);
+        if (result == kHttpCompleted && http_last_accepted()) {
+            mcu_send_ack();
+            message = "";
+        } else if (result < 0) {
+            log_event("hdod", 2, "HD picture request failed (%s): Curl fatal error", name);
+        } else {
+            log_event("hdod", 2, "HD picture request failed (%s): %s", name, http_last_failure_text());
+        }
+    }
+    file.reset();
+    unlink(hdPath);
+    return message;
+}
+
+// The outcome of one HD request: "" when its copy was sent. The lookup takes
+// only plain names that fit its path, so a name never reaches a command.
+const char* serve_hd_request(const char* name, const char* date, json_object* instruction) {
+    char hdPath[PATH_MAX] = {};
+    int32_t found = hd_lookup(name, date, hdPath, sizeof hdPath);
+    if (found == 1) return "unavailable";
+    if (found != 0) return "sdCardError";
+    return send_hd_copy(name, hdPath, instruction);
+}
+
+json_object* picture_result(const char* name, const char* date, const char* message) {
+    json_object* result = json_object_new_object();
+    json_object_object_add(result, "name", json_object_new_string(name));
+    json_object_object_add(result, "date", json_object_new_string(date));
+    json_object_object_add(result, "success", json_object_new_boolean(message[0] == '\0'));
+    json_object_object_add(result, "message", json_object_new_string(message));
+    return result;
+}
+
+void send_picture_results(json_object* results, const char* cameraUrl, const char* token) {
+    JsonPtr document(json_object_new_object());
+    json_object* requests = json_object_new_object();
+    json_object* pictures = json_object_new_object();
+    json_object_object_add(document.get(), "requests", requests);
+    json_object_object_add(requests, "pictures", pictures);
+    json_object_object_add(pictures, "result", results);
+    int result = http_put_json(cameraUrl, nullptr, document.get(), token);
+    if (result < 0)
+        log_event("hdresult", 2, "Send pictures results failed: Fatal CURL error");
+    else if (!http_last_accepted())
+        log_event("hdresult", 2, "Send pictures results failed: %s", http_last_failure_text());
+}
+
+void carry_out_pictures(json_object* content, const char* cameraUrl, const char* token) {
+    json_object* results = json_object_new_array();
+    for (size_t i = 0; i < instruction_count(content); ++i) {
+        mcu_send_ack();
+        json_object* request = instruction_at(content, i);
+        const char* name = json_member_string(request, "name");
+        const char* date = json_member_string(request, "date");
+        if (name == nullptr || date == nullptr) continue;
+        json_object_array_add(results, picture_result(name, date, serve_hd_request(name, date, request)));
+    }
+    send_picture_results(results, cameraUrl, token);
+}
+
 }  // namespace
 
-void requests_carry_out(json_object* requests, const char* /*cameraUrl*/, const char* /*token*/) {
+void requests_carry_out(json_object* requests, const char* cameraUrl, const char* token) {
     if (json_object* content = requested_content(requests, "update", json_type_array)) carry_out_update(content);
     if (json_object* content = requested_content(requests, "updateModem", json_type_array))
         carry_out_update_modem(content);
     if (json_object* content = requested_content(requests, "updateSim", json_type_int)) carry_out_update_sim(content);
     if (json_object* content = requested_content(requests, "log", json_type_array)) carry_out_log(content);
+    if (json_object* content = requested_content(requests, "pictures", json_type_array, false))
+        carry_out_pictures(content, cameraUrl, token);
 }

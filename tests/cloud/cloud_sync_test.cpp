@@ -20,7 +20,9 @@
 #include "fake_clock.h"
 #include "json_util.h"
 #include "mcu_protocol.h"
+#include "pictures.h"
 #include "pty_pair.h"
+#include "stand_ins.h"
 #include "state_reset.h"
 #include "test_root.h"
 #include "transport.h"
@@ -332,6 +334,52 @@ TEST_F(Requests, UpdateWritesOnlyPlainNamesAndOnlyWholeDownloads) {
     EXPECT_NE(text.find(";update;2;Refused file name: .."), std::string::npos);
     EXPECT_NE(text.find(";update;2;File transfer failed: HTTP status 404"), std::string::npos);
     for (const auto& request : cloud->requests()) EXPECT_EQ(request.path.find("escape"), std::string::npos);
+}
+
+// HD copies of kept pictures: each request gets a result in the document PUT
+// after them, and the copies are deleted once tried.
+TEST_F(Requests, PicturesAreAnsweredInOneResultsDocument) {
+    ScopedTimeZone utc("UTC");
+    StandIns board(root, {"dd", "mkswap", "swapon", "swapoff"});
+    board.script("/usrdata/jpegoptim", "exit 0\n");
+    const std::string shell = "PICT;touch pwned;.JPG";
+    SimPicture picture;
+    picture.width = 64, picture.height = 48, picture.dateTimeOriginal = "2024:05:01 10:30:00";
+    std::filesystem::create_directories(root.path("/media/sdcard/original"));
+    for (const std::string& name : {std::string("PICT0001.JPG"), std::string("PICT0002.JPG"), shell})
+        ASSERT_EQ(sim_write_picture(root.path("/media/sdcard/original/" + name).c_str(), picture), 0);
+    const std::string date = "2024-05-01T10:30:00.000Z";
+    const std::string tooLong(237, 'P');
+    std::string content;
+    for (const std::string& name : {std::string("PICT0001.JPG"), std::string("PICT0002.JPG"),
+                                    std::string("PICT0009.JPG"), shell, tooLong})
+        content += R"({"name": ")" + name + R"(", "date": ")" + date + R"("}, )";
+    CloudScenario scenario;
+    scenario.uploadStatus["PICT0002.JPG"] = 403;
+    serve_requests(R"({"pictures": {"content": [)" + content + R"({"name": "NODATE.JPG"}]}})", scenario);
+    EXPECT_EQ(cloud_sync(0), 0);
+
+    auto documents = cloud->camera_documents();
+    ASSERT_EQ(documents.size(), 2u);
+    auto result = [&date](const std::string& name, const char* message) {
+        return R"({"name": ")" + name + R"(", "date": ")" + date + R"(", "success": )" +
+               (*message ? "false" : "true") + R"(, "message": ")" + message + R"("})";
+    };
+    JsonPtr expected = json_parse((R"({"requests": {"pictures": {"result": [)" + result("PICT0001.JPG", "") + ", " +
+                                   result("PICT0002.JPG", "uploadFailed") + ", " +
+                                   result("PICT0009.JPG", "unavailable") + ", " + result(shell, "") + ", " +
+                                   result(tooLong, "unavailable") + "]}}}")
+                                      .c_str());
+    EXPECT_STREQ(documents[1].body.c_str(), json_object_to_json_string(expected.get()));
+    auto stored = cloud->pictures();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[1].name, shell);
+    EXPECT_EQ(stored[1].bytes.substr(0, 2), "\xFF\xD8");
+    EXPECT_TRUE(std::filesystem::is_empty(root.path("/media/sdcard/transmit")));
+    EXPECT_FALSE(std::filesystem::exists("pwned") || root.exists("/pwned"));
+    // Two for the attempt, one per request, one per picture sent.
+    EXPECT_EQ(mcu.drain(), std::string(2 + 6 + 2, '\x06'));
+    EXPECT_NE(log().find(";hdod;2;HD picture request failed (PICT0002.JPG): HTTP status 403"), std::string::npos);
 }
 
 }  // namespace
