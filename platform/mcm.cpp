@@ -103,8 +103,7 @@ int card_status(void* response, uint32_t length) {
     return answer(response, length, payload);
 }
 
-int verify_pin(const void* request, uint32_t requestLength, void* response, uint32_t length) {
-    if (requestLength < sizeof(QlSimPin)) return kTransportFailure;
+int verify_pin(const void* request, void* response, uint32_t length) {
     QlSimPin pin;
     std::memcpy(&pin, request, sizeof pin);
     const std::string text(pin.pin, std::min<size_t>(pin.pin_length, sizeof pin.pin));
@@ -206,20 +205,27 @@ int execute(uint32_t handle, uint32_t msgId, const void* request, uint32_t reque
         if (handle == 0 || handle != g_handle) return kTransportFailure;
     }
     if (response == nullptr || length < sizeof(McmCodes) || request == nullptr) return kTransportFailure;
+    // As the library would, refuse a request or response that is not its message's record.
+    const McmWireLengths* wire = mcm_wire(msgId);
+    if (wire == nullptr || requestLength != wire->request || length != wire->response) {
+        sim_modem::log("message %04X refused: lengths %u and %u", msgId, requestLength, length);
+        return kTransportFailure;
+    }
     const sim_modem::Scenario scenario = sim_modem::scenario();
     if (auto forced = scenario.mcmFailures.find(msgId); forced != scenario.mcmFailures.end()) {
         const sim_modem::Codes& codes = forced->second;
         sim_modem::log("message %04X: forced ret %d resp %u error %u", msgId, codes.ret,
                        codes.resp, codes.error);
-        if (codes.ret != 0) return codes.ret;
-        return codes_only(response, McmCodes{codes.resp, codes.error});
+        // A transport failure may leave codes in the response too; they mean nothing then.
+        codes_only(response, McmCodes{codes.resp, codes.error});
+        return codes.ret;
     }
     switch (msgId) {
         case kMsgSimGetImsi:
         case kMsgSimGetIccid:
         case kMsgSimGetPhoneNumber: return subscriber_text(msgId, response, length);
         case kMsgSimGetCardStatus: return card_status(response, length);
-        case kMsgSimVerifyPin: return verify_pin(request, requestLength, response, length);
+        case kMsgSimVerifyPin: return verify_pin(request, response, length);
         case kMsgNwGetSignalStrength: return signal_strength(scenario, response, length);
         case kMsgNwGetRegStatus: return registration(scenario, response, length);
         case kMsgNwGetNitzTimeInfo: return nitz(scenario, response, length);

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
 
@@ -127,6 +126,16 @@ Scenario parse(json_object* file) {
     return scenario;
 }
 
+// The whole file, opened close-on-exec like everything in the daemon's process.
+std::string read_text(const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "re"), std::fclose);
+    std::string text;
+    char buffer[4096];
+    for (size_t n; file && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
+        text.append(buffer, n);
+    return text;
+}
+
 bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
@@ -144,17 +153,14 @@ void refresh_locked() {
         return;
     }
     if (same_file(now, g.seen)) return;
-    Json file(json_object_from_file(path.c_str()), json_object_put);
+    Json file(json_tokener_parse(read_text(path).c_str()), json_object_put);
     if (!file) return;
     g.scenario = parse(file.get());
     g.seen = now;
 }
 
 int line_level(const char* devicePath) {
-    std::ifstream in(root() + devicePath);
-    int level = 0;
-    in >> level;
-    return level;
+    return std::atoi(read_text(root() + devicePath).c_str());
 }
 
 // "AT+CFUN=0" on the board's AT interpreter takes the card away until "AT+CFUN=1".
@@ -209,9 +215,7 @@ bool verify_pin(const std::string& pin) {
 }
 
 bool manager_up() {
-    std::ifstream in(root() + "/tmp/.ql_manager_server.lock");
-    std::string line;
-    return std::getline(in, line) && line.rfind("success", 0) == 0;
+    return read_text(root() + "/tmp/.ql_manager_server.lock").rfind("success", 0) == 0;
 }
 
 void log(const char* format, ...) {
@@ -221,7 +225,7 @@ void log(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     std::lock_guard<std::mutex> lock(g.mutex);
-    if (FILE* file = std::fopen((root() + "/sim/modem.log").c_str(), "a")) {
+    if (FILE* file = std::fopen((root() + "/sim/modem.log").c_str(), "ae")) {
         std::fprintf(file, "%s\n", text);
         std::fclose(file);
     }

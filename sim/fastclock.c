@@ -92,7 +92,7 @@ int clock_settime(clockid_t clock, const struct timespec* when) {
         return -1;
     }
     snprintf(path, sizeof path, "%s/sim/clock_set.log", root);
-    FILE* log = fopen(path, "a");
+    FILE* log = fopen(path, "ae");
     if (!log) return -1;
     fprintf(log, "clock_settime %d %lld\n", (int)clock, (long long)when->tv_sec);
     fclose(log);

@@ -82,7 +82,7 @@ File open_file(const std::string& path, const char* mode) {
 }
 
 int write_text(const std::string& path, const std::string& text) {
-    File file = open_file(path, "w");
+    File file = open_file(path, "we");
     if (!file) return kGpioFailed;
     const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
                          std::fflush(file.get()) == 0 && !std::ferror(file.get());
@@ -149,7 +149,7 @@ int GpioSysfs_WriteValue(uint32_t pin, int level) {
 int GpioSysfs_ReadValue(uint32_t pin) {
     std::string path;
     if (int rc = attribute_path(pin, "value", path)) return rc;
-    File file = open_file(path, "r");
+    File file = open_file(path, "re");
     if (!file) return kGpioFailed;
     char text[17]{};
     if (std::fread(text, 1, 16, file.get()) == 0) text[0] = '\0';
@@ -160,7 +160,7 @@ int gpio_pull_select(uint32_t pin, uint32_t pull) {
     const GpioPin* row = gpio_pin_lookup(pin);
     // The last rows have no register: their page would belong to another pin.
     if (row == nullptr || !has_pull_register(*row)) return kGpioUnsupported;
-    const Descriptor mem(open(device_path("/dev/mem").c_str(), O_RDWR | O_SYNC));
+    const Descriptor mem(open(device_path("/dev/mem").c_str(), O_RDWR | O_SYNC | O_CLOEXEC));
     if (mem.get() < 0) {
         std::printf("cannot open /dev/mem");
         return kGpioFailed;

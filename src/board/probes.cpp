@@ -85,7 +85,7 @@ int32_t adc_read(int channel) {
     const std::string folder = adc_folder();
     if (folder.empty()) return -1;
     const std::string path = folder + "/" + found->file;
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     char text[25]{};
     const bool read_ok = lseek(fd, kAdcLabel, SEEK_SET) == kAdcLabel && read(fd, text, 24) >= 0;

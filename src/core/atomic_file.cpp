@@ -28,6 +28,20 @@ void sync_folder(const std::string& folder) {
     close(fd);
 }
 
+// The file a path names after following its symbolic links, so that a link
+// (an /etc on a read-only partition pointing into a writable one) is kept and
+// its target replaced in the target's own folder. The target need not exist yet.
+std::string resolve_links(std::string path) {
+    char target[4096];
+    for (int hops = 0; hops < 40; ++hops) {
+        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+        if (length < 0) break;
+        target[length] = '\0';
+        path = target[0] == '/' ? std::string(target) : folder_of(path) + "/" + target;
+    }
+    return path;
+}
+
 bool finish(FILE* file) {
     bool ok = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
     return (std::fclose(file) == 0) && ok;
@@ -36,7 +50,7 @@ bool finish(FILE* file) {
 }  // namespace
 
 int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer) {
-    std::string target(path);
+    std::string target = resolve_links(path);
     std::string temp = folder_of(target) + "/" + kTempPrefix + "XXXXXX" + kTempSuffix;
     int fd = mkostemps(temp.data(), static_cast<int>(std::strlen(kTempSuffix)), O_CLOEXEC);
     if (fd < 0) return -1;
@@ -64,7 +78,7 @@ bool atomic_file_is_temporary(const char* name) {
 }
 
 void atomic_file_remove_stale(const char* path) {
-    const std::string folder = folder_of(path);
+    const std::string folder = folder_of(resolve_links(path));
     DIR* listing = opendir(folder.c_str());
     if (listing == nullptr) return;
     while (dirent* item = readdir(listing))

@@ -7,7 +7,7 @@
 // writer fills a temporary file in the same folder, which is flushed to the
 // card, renamed over the old file, and the folder is flushed. When the writer
 // returns false or any step fails, the old file stays as it was and -1 is
-// returned; 0 on success.
+// returned; 0 on success. A symbolic link is kept: its target is replaced.
 int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer);
 
 // Whether a file name is one of the temporary names above. No listing, run or
@@ -15,5 +15,6 @@ int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer
 bool atomic_file_is_temporary(const char* name);
 
 // Removes the temporary files that cut-short saves left in the folder of
-// `path` (a path ending in "/" names the folder itself). Start-up calls it.
+// `path` (a path ending in "/" names the folder itself; a link, its target's
+// folder). Start-up calls it.
 void atomic_file_remove_stale(const char* path);

@@ -25,6 +25,17 @@ bool next_field(const char*& cursor, long& value) {
     return true;
 }
 
+bool within(long value, long low, long high) { return value >= low && value <= high; }
+
+int days_in_month(long year, long month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// Years up to 9999: a larger number would overflow on its way to a time.
+constexpr long kLastYear = 7999;
+
 }  // namespace
 
 time_t clock_now() { return wall_clock_now(); }
@@ -71,16 +82,19 @@ int clock_fields_now(char* buffer, size_t size) {
                          f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec);
 }
 
-void clock_set_from_fields(const char* text) {
-    if (text == nullptr) return;
+int clock_set_from_fields(const char* text) {
+    if (text == nullptr) return kClockUnchanged;
     char* end = nullptr;
-    long year = std::strtol(text, &end, 10);
-    if (year < 20) return;
+    const long year = std::strtol(text, &end, 10);
+    if (year < 20) return kClockUnchanged;
     const char* cursor = end;
     long month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (!next_field(cursor, month) || !next_field(cursor, day) || !next_field(cursor, hour) ||
         !next_field(cursor, minute) || !next_field(cursor, second))
-        return;
+        return kClockUnchanged;
+    if (year > kLastYear || !within(month, 1, 12) || !within(day, 1, days_in_month(year, month)) ||
+        !within(hour, 0, 23) || !within(minute, 0, 59) || !within(second, 0, 59))
+        return kClockOutOfRange;
     tm fields{};
     fields.tm_isdst = 0;
     fields.tm_year = static_cast<int>(year + 2000 - 1900);
@@ -89,13 +103,13 @@ void clock_set_from_fields(const char* text) {
     fields.tm_hour = static_cast<int>(hour);
     fields.tm_min = static_cast<int>(minute);
     fields.tm_sec = static_cast<int>(second);
-    time_t when = clock_make_local(&fields);
-    if (when == static_cast<time_t>(-1)) return;
-    system_clock_set(when);
+    const time_t when = clock_make_local(&fields);
+    if (when == static_cast<time_t>(-1)) return kClockUnchanged;
+    return system_clock_set(when) == 0 ? 0 : kClockUnchanged;
 }
 
 int file_exists(const char* path) {
-    FILE* file = std::fopen(path, "r");
+    FILE* file = std::fopen(path, "re");
     if (file == nullptr) return 0;
     std::fclose(file);
     return 1;

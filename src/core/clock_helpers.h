@@ -19,7 +19,11 @@ int clock_iso8601_now(char* buffer, size_t size);
 // "2024 5 7 9 3 0": the MCU's date and time answer.
 int clock_fields_now(char* buffer, size_t size);
 // Sets the system clock from " yy mm dd hh mm ss" (two-digit year, at least 20).
-void clock_set_from_fields(const char* text);
+// 0 when set; kClockUnchanged for too few fields, a year below 20 or a time
+// the clock cannot take; kClockOutOfRange for a field outside its calendar range.
+int clock_set_from_fields(const char* text);
+constexpr int kClockUnchanged = -1;
+constexpr int kClockOutOfRange = -2;
 
 int file_exists(const char* path);
 int is_directory(const char* path);

@@ -66,15 +66,15 @@ void load_file(json_object* file) {
     load_int(file, "uploadPictureCount", c.uploadPictureCount, 50);
 }
 
-// Applies the "config" member of a request file; false when there is none.
-bool apply_request(const std::string& line) {
+// Applies the "config" member of a request file. -1 only when it was
+// applied but could not be saved; a request without one counts as done.
+int apply_request(const std::string& line) {
     JsonPtr request = json_parse(line.c_str());
     json_object* config = json_member_object(request.get(), "config");
-    if (config == nullptr) return false;
+    if (config == nullptr) return 0;
     const char* text = json_object_to_json_string(config);
     log_event("config", 0, "%s", text);
-    config_apply(text);
-    return true;
+    return config_apply(text);
 }
 
 void load_requests() {
@@ -83,9 +83,9 @@ void load_requests() {
     std::string line;
     if (access(oneShot.c_str(), F_OK) == 0) {
         if (!file_exists(oneShot.c_str())) return;
-        if (read_first_line(oneShot, line)) apply_request(line);
-        // Removed only once applied and saved, so a power cut cannot lose the request.
-        unlink(oneShot.c_str());
+        const bool read = read_first_line(oneShot, line);
+        // Removed only once saved: a request whose save failed is applied again next start.
+        if (!read || apply_request(line) == 0) unlink(oneShot.c_str());
         return;
     }
     if (access(standing.c_str(), F_OK) == 0 && read_first_line(standing, line))
@@ -124,7 +124,7 @@ void config_load() {
     load_requests();
 }
 
-void config_save() {
+int config_save() {
     const DaemonConfig& c = g_config;
     JsonPtr object(json_object_new_object());
     json_object* o = object.get();
@@ -143,13 +143,13 @@ void config_save() {
     json_object_object_add(o, "inaccurateDate", json_object_new_int(c.inaccurateDate));
     json_object_object_add(o, "uploadPictureCount", json_object_new_int(c.uploadPictureCount));
     const char* text = json_object_to_json_string(o);
-    atomic_file_write(device_path(kConfigFile).c_str(), [text](FILE* file) {
+    return atomic_file_write(device_path(kConfigFile).c_str(), [text](FILE* file) {
         size_t length = std::strlen(text);
         return std::fwrite(text, 1, length, file) == length;
     });
 }
 
-void config_apply(const char* text) {
+int config_apply(const char* text) {
     g_applied = json_parse(text);
     json_object* config = g_applied.get();
     DaemonConfig& c = g_config;
@@ -165,7 +165,7 @@ void config_apply(const char* text) {
         c.battType = battery_code(battery);
     if (const char* host = json_member_string(json_member_object(config, "ssl"), "host"))
         copy_text(c.host, sizeof c.host, host);
-    config_save();
+    return config_save();
 }
 
 int config_getFirstSyncHour() {

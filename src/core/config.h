@@ -42,10 +42,12 @@ enum RequestResetBit : int32_t {
 
 // Start-up: the configuration file, then CONFIG.REQ or else CONFIGPR.REQ.
 void config_load();
-// Writes the persisted fields to the configuration file (replaced atomically).
-void config_save();
-// Applies the text of a "config" object, keeps it as appliedConfig and saves.
-void config_apply(const char* text);
+// Writes the persisted fields to the configuration file (replaced atomically):
+// 0, or -1 when the file could not be written.
+int config_save();
+// Applies the text of a "config" object, keeps it as appliedConfig and saves;
+// the result of the save.
+int config_apply(const char* text);
 // The last applied "config" object, or null.
 json_object* config_applied();
 

@@ -47,7 +47,7 @@ void copy_text(char* buffer, size_t size, const char* text) {
 }
 
 bool read_first_line(const std::string& path, std::string& line) {
-    FILE* file = std::fopen(path.c_str(), "r");
+    FILE* file = std::fopen(path.c_str(), "re");
     if (file == nullptr) return false;
     char buffer[4096];
     bool read = std::fgets(buffer, sizeof buffer, file) != nullptr;

@@ -59,7 +59,8 @@ void cmd_getdatetime(const char*) {
 }
 
 void cmd_setdatetime(const char* argument) {
-    clock_set_from_fields(argument);
+    if (clock_set_from_fields(argument) == kClockOutOfRange)
+        log_event("setdatetime", 1, "Date/time out of range:%s", argument);
     log_event("setdatetime", 0, "Date/time set from MCU");
 }
 
@@ -80,13 +81,19 @@ void cmd_iseach(const char*) {
     answer("%d\r\n", each);
 }
 
+// The number after the first blank that follows the first number's text; 0 when none.
+int second_number(const char* argument) {
+    const char* first = argument + std::strspn(argument, " ");
+    const char* blank = std::strchr(first, ' ');
+    return blank ? static_cast<int>(std::strtol(blank, nullptr, 10)) : 0;
+}
+
 void cmd_setbatt(const char* argument) {
-    char* rest = nullptr;
-    const int aa = static_cast<int>(std::strtol(argument, &rest, 10));
+    const int aa = static_cast<int>(std::strtol(argument, nullptr, 10));
     config_setBattAA(aa);
     log_event("status", 0, "AA: %1.2fv", aa / 100.0);
     answer("AA: %d\r\n", aa);
-    const int external = static_cast<int>(std::strtol(rest, nullptr, 10));
+    const int external = second_number(argument);
     config_setBattExt(external);
     log_event("status", 0, "Ext: %2.1fv", external / 10.0);
     answer("Ext: %d\r\n", external);

@@ -2,6 +2,7 @@
 
 #include <sys/select.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,15 +18,15 @@ namespace {
 
 constexpr size_t kChunkSize = 1024;
 
-// Waits until fd is readable, giving up after 3 seconds of silence.
-// Returns false on a select() failure.
+// Waits until fd is readable, giving up after 3 seconds of silence; a signal
+// only cuts the wait short. Returns false on a select() failure.
 bool wait_readable(int fd, bool& readable) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(fd, &set);
     timeval timeout{3, 0};
     int ready = select(fd + 1, &set, nullptr, nullptr, &timeout);
-    if (ready < 0) return false;
+    if (ready < 0 && errno != EINTR) return false;
     readable = ready > 0;
     return true;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "ql_mcm.h"
@@ -124,6 +125,21 @@ struct McmFirmwarePayload {
     char revision[260];
 };
 
+// Requests that carry no record of the caller's.
+struct McmNoInput {
+    uint8_t zero;  // messages without input send one zero byte
+};
+struct McmSlotRequest {
+    uint32_t slot_id;
+};
+struct McmServiceMask {
+    uint16_t mask;
+};
+template <size_t N>
+struct McmEventSwitches {
+    uint8_t on[N];
+};
+
 // The SIM card status indication.
 struct McmCardStatusIndication {
     uint32_t slot_id;
@@ -155,3 +171,94 @@ static_assert(sizeof(QlSimDepersonalization) == 28 && sizeof(QlSimPersonalizatio
               "personalisation requests");
 static_assert(sizeof(QlNwConfig) == 24 && sizeof(QlNwSelection) == 16, "NW requests");
 static_assert(sizeof(QlNwEventSwitches) == 10, "NW event switches");
+
+// Every message's request and response length, each taken from its record.
+struct McmWireLengths {
+    McmMessageId id;
+    uint32_t request;
+    uint32_t response;
+};
+
+template <typename Request, typename Payload>
+constexpr McmWireLengths wire(McmMessageId id) {
+    return {id, sizeof(Request), sizeof(McmResponse<Payload>)};
+}
+
+constexpr McmWireLengths kMcmWire[] = {
+    wire<QlSimApp, McmTextPayload16>(kMsgSimGetImsi),
+    wire<McmSlotRequest, McmTextPayload20>(kMsgSimGetIccid),
+    wire<QlSimApp, McmTextPayload84>(kMsgSimGetPhoneNumber),
+    wire<McmSlotRequest, McmPlmnListPayload>(kMsgSimGetOperatorPlmnList),
+    wire<QlSimFileRequest, McmFileDataPayload>(kMsgSimReadFile),
+    wire<QlSimFileWrite, McmPinPayload>(kMsgSimWriteFile),
+    wire<QlSimFileSizeRequest, McmFileSizePayload>(kMsgSimGetFileSize),
+    wire<QlSimPin, McmPinPayload>(kMsgSimVerifyPin),
+    wire<QlSimPinChange, McmPinPayload>(kMsgSimChangePin),
+    wire<QlSimPinChange, McmPinPayload>(kMsgSimUnblockPin),
+    wire<QlSimPin, McmPinPayload>(kMsgSimEnablePin),
+    wire<QlSimPin, McmPinPayload>(kMsgSimDisablePin),
+    wire<McmSlotRequest, McmCardStatusPayload>(kMsgSimGetCardStatus),
+    wire<QlSimDepersonalization, McmPinPayload>(kMsgSimDepersonalization),
+    wire<QlSimPersonalization, McmPinPayload>(kMsgSimPersonalization),
+    {kMsgSimRegEvents, sizeof(McmEventSwitches<4>), sizeof(McmCodes)},
+    {kMsgNwSetConfig, sizeof(QlNwConfig), sizeof(McmCodes)},
+    wire<McmNoInput, QlNwConfig>(kMsgNwGetConfig),
+    wire<McmNoInput, QlNwRegStatus>(kMsgNwGetRegStatus),
+    wire<McmNoInput, QlNwScanResult>(kMsgNwPerformScan),
+    wire<McmNoInput, QlNwOperatorName>(kMsgNwGetOperatorName),
+    {kMsgNwSetLowPowerMode, sizeof(uint8_t), sizeof(McmCodes)},
+    {kMsgNwSetSelection, sizeof(QlNwSelection), sizeof(McmCodes)},
+    wire<McmNoInput, McmSignalPayload>(kMsgNwGetSignalStrength),
+    wire<McmNoInput, QlNwCellAccessState>(kMsgNwGetCellAccessState),
+    wire<McmNoInput, McmNitzPayload>(kMsgNwGetNitzTimeInfo),
+    {kMsgNwEventRegister, sizeof(QlNwEventSwitches), sizeof(McmCodes)},
+    wire<McmNoInput, McmAirplaneModePayload>(kMsgDmGetAirplaneMode),
+    wire<McmNoInput, QlDmSerialNumbers>(kMsgDmGetSerialNumbers),
+    wire<McmNoInput, McmFirmwarePayload>(kMsgDmGetFirmware),
+    {kMsgSmsRegEvents, sizeof(McmEventSwitches<2>), sizeof(McmCodes)},
+    {kMsgVoiceRegisterIndication, sizeof(McmEventSwitches<14>), sizeof(McmCodes)},
+    {kMsgRequiredService, sizeof(McmServiceMask), sizeof(McmCodes)},
+};
+
+// The lengths of a message, or null for an id outside the family.
+constexpr const McmWireLengths* mcm_wire(uint32_t id) {
+    for (const McmWireLengths& lengths : kMcmWire)
+        if (lengths.id == id) return &lengths;
+    return nullptr;
+}
+
+static_assert(sizeof(QlSimApp) == 8 && sizeof(McmSlotRequest) == 4 && sizeof(McmNoInput) == 1 &&
+                  sizeof(McmServiceMask) == 2,
+              "small requests");
+
+// Where the daemon reads its items; the stand-ins fill them by name, so only
+// these asserts keep the two sides on the library's layout.
+static_assert(offsetof(McmTextPayload16, valid) == 0 && offsetof(McmTextPayload16, length) == 4 &&
+                  offsetof(McmTextPayload16, text) == 8 &&
+                  offsetof(McmTextPayload20, length) == 4 && offsetof(McmTextPayload20, text) == 8,
+              "IMSI and ICCID payloads: validity, length, characters");
+static_assert(offsetof(McmResponse<McmTextPayload16>, payload) == 8, "two code words first");
+static_assert(offsetof(McmCardStatusPayload, status) == 4 &&
+                  offsetof(QlSimCardStatus, card_type) == 4 &&
+                  offsetof(QlSimCardStatus, app) + offsetof(QlSimAppInfo, app_state) == 12,
+              "card state, second word, application state");
+static_assert(offsetof(QlSimPin, pin_id) == 8 && offsetof(QlSimPin, pin_length) == 12 &&
+                  offsetof(QlSimPin, pin) == 16,
+              "PIN request");
+static_assert(offsetof(QlNwSignalStrength, gsm_rssi) == 1 &&
+                  offsetof(QlNwSignalStrength, wcdma_rssi) == 3 &&
+                  offsetof(QlNwSignalStrength, tdscdma_rssi) == 7 &&
+                  offsetof(QlNwSignalStrength, lte_rsrp) == 18 &&
+                  offsetof(QlNwSignalStrength, cdma_rssi) == 23 &&
+                  offsetof(QlNwSignalStrength, hdr_rssi) == 27,
+              "signal levels");
+static_assert(offsetof(QlNwRegStatus, detail2) == 88 && offsetof(QlNwRegStatus, short2) == 164 &&
+                  offsetof(QlNwRegDetail, radio_tech) == 8 && offsetof(QlNwRegDetail, mcc) == 12 &&
+                  offsetof(QlNwRegDetail, mnc) == 16 && offsetof(QlNwRegDetail, cell_id) == 28 &&
+                  offsetof(QlNwRegDetail, lac) == 32 && offsetof(QlNwRegDetail, tac) == 36 &&
+                  offsetof(QlNwRegShortDetail, mcc) == 12 && offsetof(QlNwRegShortDetail, mnc) == 16,
+              "registration words");
+static_assert(offsetof(McmNitzPayload, nitz_time) == 1 && offsetof(QlNwNitzTime, nitz_time) == 0,
+              "NITZ text");
+static_assert(offsetof(QlDmSerialNumbers, imei) == 1 && offsetof(QlDmSerialNumbers, meid_valid) == 34,
+              "serial numbers");

@@ -100,6 +100,12 @@ int start_client() {
     return 0;
 }
 
+bool already_inited(const ClientEntry& entry, int type) {
+    if (!entry.inUse.load()) return false;
+    QL_LOG(kQlLogInfo, "Client %d is already inited", type);
+    return true;
+}
+
 // ---- Indication routing --------------------------------------------------
 
 constexpr int kNoEntry = -1;
@@ -217,12 +223,12 @@ int QL_MCM_Client_Init(uint32_t* handle, int client_type, McmIndHandler ind_hand
         QL_LOG(kQlLogError, "Invalid param");
         return kQlBadArgument;
     }
-    std::lock_guard<std::mutex> lock(g_registryMutex);
     ClientEntry& entry = ql_mcm_client_table[client_type];
-    if (entry.inUse.load()) {
-        QL_LOG(kQlLogInfo, "Client %d is already inited", client_type);
-        return 0;
-    }
+    // Checked before the lock too: an initialised type never waits behind
+    // another type's first initialisation.
+    if (already_inited(entry, client_type)) return 0;
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (already_inited(entry, client_type)) return 0;
     if (g_mcmHandle.load() == 0) {
         if (int rc = start_client()) return rc;
     }

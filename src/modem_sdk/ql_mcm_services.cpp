@@ -28,8 +28,6 @@ enum class Rule {
 
 struct Member {
     McmMessageId id;
-    uint32_t requestLength;
-    uint32_t responseLength;
     const char* failure;  // "Failed to <failure>, ..."
     Rule rule;
     const char* lineEnd = "";
@@ -38,40 +36,41 @@ struct Member {
 
 constexpr uint32_t kExtendedTimeoutMs = 20000;
 
+// The lengths of each message come with its records (mcm_wire.h).
 constexpr Member kMembers[] = {
-    {kMsgSimGetImsi, 8, 32, "get sim subscriber", Rule::Standard},
-    {kMsgSimGetIccid, 4, 36, "get card id", Rule::Standard, "\n"},
-    {kMsgSimGetPhoneNumber, 8, 100, "get phone number", Rule::Standard},
-    {kMsgSimGetOperatorPlmnList, 4, 304, "get operator plmn list", Rule::Standard},
-    {kMsgSimReadFile, 36, 4112, "read sim file", Rule::Standard},
-    {kMsgSimWriteFile, 4136, 12, "write sim file", Rule::Standard},
-    {kMsgSimGetFileSize, 32, 24, "get sim file size", Rule::Standard},
-    {kMsgSimVerifyPin, 24, 12, "verify pin", Rule::Standard},
-    {kMsgSimChangePin, 36, 12, "change pin", Rule::Standard},
-    {kMsgSimUnblockPin, 36, 12, "unblock pin", Rule::Standard},
-    {kMsgSimEnablePin, 24, 12, "enable pin", Rule::Standard},
-    {kMsgSimDisablePin, 24, 12, "disable pin", Rule::Standard},
-    {kMsgSimGetCardStatus, 4, 116, "get card status", Rule::ErrorCode},
-    {kMsgSimDepersonalization, 28, 12, "depersonalize sim", Rule::Standard},
-    {kMsgSimPersonalization, 7292, 12, "personalize sim", Rule::Standard},
-    {kMsgSimRegEvents, 4, 8, "register sim events", Rule::Standard},
-    {kMsgNwSetConfig, 24, 8, "set nw config", Rule::Standard},
-    {kMsgNwGetConfig, 1, 32, "get nw config", Rule::Standard},
-    {kMsgNwGetRegStatus, 1, 208, "get reg status", Rule::Registration},
-    {kMsgNwPerformScan, 1, 41776, "perform scan", Rule::Standard, "", true},
-    {kMsgNwGetOperatorName, 1, 1044, "get operator name", Rule::Standard},
-    {kMsgNwSetLowPowerMode, 1, 8, "set low power mode", Rule::Standard},
-    {kMsgNwSetSelection, 16, 8, "set selection", Rule::Standard},
-    {kMsgNwGetSignalStrength, 1, 52, "get signal strength", Rule::Exchange},
-    {kMsgNwGetCellAccessState, 1, 16, "get cell access state", Rule::Standard},
-    {kMsgNwGetNitzTimeInfo, 1, 64, "get NITZ time", Rule::Exchange},
-    {kMsgNwEventRegister, 10, 8, "register nw events", Rule::Standard},
-    {kMsgDmGetAirplaneMode, 1, 16, "get airplane mode", Rule::Standard},
-    {kMsgDmGetSerialNumbers, 1, 76, "get device sn", Rule::Dm},
-    {kMsgDmGetFirmware, 1, 268, "get device revid", Rule::Dm},
-    {kMsgSmsRegEvents, 2, 8, "register sms events", Rule::Standard},
-    {kMsgVoiceRegisterIndication, 14, 8, "register voice indication", Rule::Standard},
-    {kMsgRequiredService, 2, 8, "require service", Rule::Standard},  // judged by its caller
+    {kMsgSimGetImsi, "get sim subscriber", Rule::Standard},
+    {kMsgSimGetIccid, "get card id", Rule::Standard, "\n"},
+    {kMsgSimGetPhoneNumber, "get phone number", Rule::Standard},
+    {kMsgSimGetOperatorPlmnList, "get operator plmn list", Rule::Standard},
+    {kMsgSimReadFile, "read sim file", Rule::Standard},
+    {kMsgSimWriteFile, "write sim file", Rule::Standard},
+    {kMsgSimGetFileSize, "get sim file size", Rule::Standard},
+    {kMsgSimVerifyPin, "verify pin", Rule::Standard},
+    {kMsgSimChangePin, "change pin", Rule::Standard},
+    {kMsgSimUnblockPin, "unblock pin", Rule::Standard},
+    {kMsgSimEnablePin, "enable pin", Rule::Standard},
+    {kMsgSimDisablePin, "disable pin", Rule::Standard},
+    {kMsgSimGetCardStatus, "get card status", Rule::ErrorCode},
+    {kMsgSimDepersonalization, "depersonalize sim", Rule::Standard},
+    {kMsgSimPersonalization, "personalize sim", Rule::Standard},
+    {kMsgSimRegEvents, "register sim events", Rule::Standard},
+    {kMsgNwSetConfig, "set nw config", Rule::Standard},
+    {kMsgNwGetConfig, "get nw config", Rule::Standard},
+    {kMsgNwGetRegStatus, "get reg status", Rule::Registration},
+    {kMsgNwPerformScan, "perform scan", Rule::Standard, "", true},
+    {kMsgNwGetOperatorName, "get operator name", Rule::Standard},
+    {kMsgNwSetLowPowerMode, "set low power mode", Rule::Standard},
+    {kMsgNwSetSelection, "set selection", Rule::Standard},
+    {kMsgNwGetSignalStrength, "get signal strength", Rule::Exchange},
+    {kMsgNwGetCellAccessState, "get cell access state", Rule::Standard},
+    {kMsgNwGetNitzTimeInfo, "get NITZ time", Rule::Exchange},
+    {kMsgNwEventRegister, "register nw events", Rule::Standard},
+    {kMsgDmGetAirplaneMode, "get airplane mode", Rule::Standard},
+    {kMsgDmGetSerialNumbers, "get device sn", Rule::Dm},
+    {kMsgDmGetFirmware, "get device revid", Rule::Dm},
+    {kMsgSmsRegEvents, "register sms events", Rule::Standard},
+    {kMsgVoiceRegisterIndication, "register voice indication", Rule::Standard},
+    {kMsgRequiredService, "require service", Rule::Standard},  // judged by its caller
 };
 
 const Member& member_of(McmMessageId id) {
@@ -113,22 +112,23 @@ struct Reply {
 // Nonzero only when no memory could be had.
 int exchange(const ApiCall& call, const Member& member, uint32_t handle, Input input,
              Reply& reply) {
-    Bytes request(new (std::nothrow) uint8_t[member.requestLength]());
-    reply.bytes.reset(new (std::nothrow) uint8_t[member.responseLength]());
+    const McmWireLengths& lengths = *mcm_wire(member.id);  // every member's id has its lengths
+    Bytes request(new (std::nothrow) uint8_t[lengths.request]());
+    reply.bytes.reset(new (std::nothrow) uint8_t[lengths.response]());
     if (!request || !reply.bytes) {
         call.log(kQlLogError, "Failed to malloc");
         return kQlNoMemory;
     }
     if (input.data != nullptr)
-        std::memcpy(request.get(), input.data, std::min<size_t>(input.size, member.requestLength));
-    reply.length = member.responseLength;
+        std::memcpy(request.get(), input.data, std::min<size_t>(input.size, lengths.request));
+    reply.length = lengths.response;
     reply.retVal = member.extended
-                       ? mcm_client_execute_command_sync_ex(
-                             handle, member.id, request.get(), member.requestLength,
-                             reply.bytes.get(), member.responseLength, kExtendedTimeoutMs)
+                       ? mcm_client_execute_command_sync_ex(handle, member.id, request.get(),
+                                                            lengths.request, reply.bytes.get(),
+                                                            lengths.response, kExtendedTimeoutMs)
                        : mcm_client_execute_command_sync(handle, member.id, request.get(),
-                                                         member.requestLength, reply.bytes.get(),
-                                                         member.responseLength);
+                                                         lengths.request, reply.bytes.get(),
+                                                         lengths.response);
     std::memcpy(&reply.codes, reply.bytes.get(), sizeof reply.codes);
     return 0;
 }
@@ -150,6 +150,7 @@ int failure_code(Rule rule, const Reply& reply) {
     const int resp = static_cast<int>(reply.codes.resp_code);
     switch (rule) {
         case Rule::Dm: return kQlDmFailure;
+        case Rule::Exchange: return ret;
         case Rule::Registration: return ret != 0 ? ret : (error != 0 ? error : resp);
         default: return error != 0 ? error : (ret != 0 ? ret : resp);
     }

@@ -223,7 +223,7 @@ int QL_Data_Call_Get_Default_Profile(uint8_t* profile_index) {
 
 int QL_Data_Call_Init_Precondition() {
     const std::string path = device_path("/tmp/.ql_manager_server.lock");
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r"), std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "re"), std::fclose);
     if (!file) {
         QL_LOG(kQlLogInfo, "open /tmp/.ql_manager_server.lock failure: %s", std::strerror(errno));
         return -1;

@@ -41,13 +41,6 @@ TEST_F(Identity, FailedImeiStillReadsTheFirmware) {
     EXPECT_EQ(event_log().find("Get device Rev ID error"), std::string::npos);
 }
 
-TEST_F(Identity, ImeiMarkedNotValidStaysEmpty) {
-    scenario(R"({"firmware": "QZM01R06A01"})");
-    identity_read();
-    EXPECT_STREQ(g_state.imei, "");
-    EXPECT_EQ(event_log(), "");
-}
-
 struct FirmwareCase {
     size_t length;
     size_t kept;
@@ -60,9 +53,6 @@ TEST_F(Identity, FirmwareTextUpTo256CharactersIsKept) {
         EXPECT_EQ(modem_firmware_read(), 0);
         EXPECT_EQ(strnlen(g_state.modemFirmware, sizeof g_state.modemFirmware), c.kept) << c.length;
     }
-}
-
-TEST_F(Identity, FirmwareFailureReturnsTheCode) {
     scenario(R"({"failures": {"0x02A1": {"ret": 4}}})");
     EXPECT_EQ(modem_firmware_read(), -19);
 }

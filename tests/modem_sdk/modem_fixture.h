@@ -1,17 +1,13 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <string>
 
 #include "fake_clock.h"
 #include "modem_board.h"
-#include "scoped_env.h"
 #include "ql_mcm.h"
 #include "ql_mgmt.h"
+#include "scoped_env.h"
 #include "state_reset.h"
 #include "test_root.h"
 
@@ -38,40 +34,17 @@ protected:
     void scenario(const std::string& json) const { modem_board_set_scenario(root_.root(), json); }
     void withhold(ModemFault fault) const { modem_board_withhold(root_.root(), fault); }
     std::string syslog() const { return root_.read("/sim/ql_sys.log"); }
-    std::string commands() const { return root_.read("/sim/commands.log"); }
-
-    static size_t count(const std::string& text, const std::string& needle) {
+    bool logged(const std::string& text) const { return syslog().find(text) != std::string::npos; }
+    size_t count(const std::string& text, const std::string& needle) const {
         size_t n = 0;
         for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
             ++n;
         return n;
     }
+    std::string commands() const { return root_.read("/sim/commands.log"); }
 
     TestRoot root_;
     ModemBoard board_;
     ModemEnvironment environment_;
     FakeClock clock_;
-};
-
-// Something a library thread sets; waited for in real time, a few seconds at most.
-class Signal {
-public:
-    void raise() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++count_;
-        changed_.notify_all();
-    }
-    bool wait_for(int times = 1) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return count_ >= times; });
-    }
-    void reset() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        count_ = 0;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int count_ = 0;
 };

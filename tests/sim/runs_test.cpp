@@ -11,8 +11,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-size_t count(const std::string& text, char byte) { return static_cast<size_t>(std::count(text.begin(), text.end(), byte)); }
-
 size_t count_runs(const std::vector<std::string>& commands, const std::string& name) {
     return static_cast<size_t>(std::count(commands.begin(), commands.end(), name));
 }
@@ -60,20 +58,6 @@ TEST_F(Runs, TransferSucceedingOnTheThirdTry) {
                              "/media/sdcard/original/AVI0001.AVI"})
         EXPECT_FALSE(board.read_file(path).empty()) << path;
     EXPECT_NE(board.read_file("/media/sdcard/log.txt").find(";process;0;Picture processed: 2"), std::string::npos);
-}
-
-TEST_F(Runs, SevenFailedTransfersReachZeroAtTheSixth) {
-    DaemonBoard board(fast());
-    camera_card_fail_transfers(board.root(), 1000);
-    start(board);
-    for (int run = 1; run <= 7; ++run) {
-        std::string answer = command(board, "qz+transfer\r");
-        EXPECT_EQ(count(answer, '\x06'), 10u) << run;
-        EXPECT_EQ(answer.substr(answer.size() - 2), "0\x04") << run;
-        bool saved = board.read_file("/etc/qz_daemon_conf.json").find("\"remainRetry\": 0") != std::string::npos;
-        EXPECT_EQ(saved, run >= 6) << run;
-    }
-    EXPECT_EQ(count_runs(board.commands_run(), "/usrdata/sdcable_mount.sh"), 70u);
 }
 
 TEST_F(Runs, ProcessWithoutCardSendsOnlyTheEndMark) {

@@ -1,0 +1,96 @@
+// The MCU line protocol in the reader thread's own code, on two pseudo-terminals.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cellular_status.h"
+#include "clock_helpers.h"
+#include "daemon_state.h"
+#include "fake_clock.h"
+#include "mcu_protocol.h"
+#include "pty_pair.h"
+#include "state_reset.h"
+#include "test_root.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+class Protocol : public ::testing::Test {
+protected:
+    Protocol() {
+        config_reset();
+        cellular_status_reset();
+        g_state.mcuFd = mcu_.daemon_side();
+        g_state.atFd = at_.daemon_side();
+    }
+    ~Protocol() override {
+        g_state.mcuFd = -1;
+        g_state.atFd = -1;
+        config_reset();
+    }
+    std::string log() const { return root_.read("/media/sdcard/log.txt"); }
+
+    TestRoot root_;
+    FakeClock clock_;
+    PtyPair mcu_, at_;
+};
+
+struct LineCase {
+    std::string chunk;
+    std::string answer;  // what the MCU receives
+    std::string atPort;  // what the modem receives
+    bool spoke;          // accepted as a daemon command
+};
+
+std::string padded(const std::string& text) { return text + std::string(50 - text.size(), '\0'); }
+
+TEST_F(Protocol, LinesAreAnsweredAsTheTableSays) {
+    const LineCase cases[] = {
+        {"QZ+STATE\r", "1\x04", "", true},
+        {"qz+STATEMENT\r", "1\x04", "", true},  // a name that begins with a command word
+        {"qz+state\r\nqz+iseach\r\n", "1\x04", "", true},  // only the first line
+        {"qz+setbatt 612 125\r", "AA: 612\r\nExt: 125\r\n\x04", "", true},
+        {"qz+setbatt 6.12 125\r", "AA: 6\r\nExt: 125\r\n\x04", "", true},
+        {"qz+setbatt 612\r", "AA: 612\r\nExt: 0\r\n\x04", "", true},
+        {"qz+mcuversion 7\r", "\x04", "", true},
+        {"qz+setdatetime 4294967320 5 7 9 3 0\r", "\x04", "", true},
+        {"qz+hello\r", padded("Unknown command : hello\r\n"), "", true},
+        {"qz+" + std::string(25, 'n') + " 1\r", padded("Unknown command : \r\n"), "", true},
+        {"at+cfun?\rrest", "", "at+cfun?\r", false},
+        {"qz+\r", "", "", false},
+        {"qz transfer\r", "", "", false},
+        {"qz+state", "", "", false},
+        {"hello\r", "", "", false},
+        {"q", "", "", false},
+    };
+    for (const LineCase& c : cases) {
+        g_state.mcuSpoke = 0;
+        mcu_handle_chunk(c.chunk.c_str());
+        EXPECT_EQ(mcu_.drain(), c.answer) << c.chunk;
+        EXPECT_EQ(at_.drain(), c.atPort) << c.chunk;
+        EXPECT_EQ(g_state.mcuSpoke.load(), c.spoke ? 1 : 0) << c.chunk;
+    }
+    const std::string text = log();
+    for (const char* line : {";status;0;AA: 6.12v", ";status;0;Ext: 12.5v", ";status;0;Ext: 0.0v",
+                             ";main;0;Version: V1.05.07-5-g93dfb16 REV 1",
+                             ";setdatetime;1;Date/time out of range: 4294967320 5 7 9 3 0",
+                             ";setdatetime;0;Date/time set from MCU", ";uart;0;Unknow command: hello"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    EXPECT_TRUE(clock_.clock_settings().empty());
+}
+
+TEST_F(Protocol, GetDateTimeWaitsForTheNetworkTimeAtMost29Seconds) {
+    for (int known : {0, 1}) {
+        g_cellular.timeKnown = known;
+        const uint64_t before = clock_.slept_us();
+        clock_.pin_wall(1715072580);
+        mcu_handle_chunk("qz+getdatetime\r");
+        EXPECT_EQ(clock_.slept_us() - before, known ? 0u : 29'000'000u);
+        char now[50];
+        clock_fields_now(now, sizeof now);
+        EXPECT_EQ(mcu_.drain(), std::string(now) + "\r\n\x04") << "the time after the wait";
+    }
+}
+
+}  // namespace
