@@ -35,7 +35,7 @@ bool upload_one(json_object* instruction) {
         return false;
     }
     std::string real = device_path(transmit_path(name));
-    FilePtr file(std::fopen(real.c_str(), "rb"));
+    FilePtr file(std::fopen(real.c_str(), "rbe"));
     if (!file) {
         log_event("sync", 2, "Failed to open file: %s", transmit_path(name).c_str());
         return false;
