@@ -29,6 +29,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+#ifndef QZ_DAEMON_EMULATOR
+#define QZ_DAEMON_EMULATOR ""
+#define QZ_TARGET_LOADER ""
+#endif
+constexpr bool kUnderEmulator = sizeof(QZ_DAEMON_EMULATOR) > 1;
+
 // A stand-in that records "<name> <arguments>" and does nothing else.
 std::string recorder_script(const std::string& root, const std::string& name) {
     return "#!/bin/sh\n" + sim_record_line(root, name) + "exit 0\n";
@@ -93,8 +99,17 @@ std::vector<std::string> daemon_environment(const std::string& root, double spee
                   (asan ? asan : ""));
     env.push_back("QZ_ROOT=" + root);
     env.push_back("QZ_SIM_SPEED=" + std::to_string(speed));
-    env.push_back(std::string("LD_PRELOAD=") + QZ_FASTCLOCK_PATH);
+    if (!kUnderEmulator) env.push_back(std::string("LD_PRELOAD=") + QZ_FASTCLOCK_PATH);
     return env;
+}
+
+// The daemon's command line. A cross build's daemon runs under the emulator
+// (binfmt_misc is not there to do it), with the clock shim given to the
+// target's loader rather than in LD_PRELOAD, which the host programs the
+// daemon starts would inherit and refuse.
+std::vector<std::string> daemon_command(const std::string& program) {
+    if (!kUnderEmulator) return {"qz_daemon"};
+    return {QZ_DAEMON_EMULATOR, QZ_TARGET_LOADER, "--preload", QZ_FASTCLOCK_PATH, program};
 }
 
 }  // namespace
@@ -240,7 +255,11 @@ bool SimBoard::start_daemon() {
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
     std::string out = root_ + "/sim/daemon.out";
-    char* argv[] = {const_cast<char*>("qz_daemon"), nullptr};
+    std::vector<std::string> command = daemon_command(program);
+    std::vector<char*> argv;
+    for (auto& word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::string executable = kUnderEmulator ? command.front() : program;
 
     pid_t child = fork();
     if (child < 0) return false;
@@ -251,11 +270,13 @@ bool SimBoard::start_daemon() {
         dup2(output, 1);
         dup2(output, 2);
         drop_clock_capability();
-        execve(program.c_str(), argv, envp.data());
+        execvpe(executable.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+    // Under the emulator the daemon detaches in place (see fastclock.c).
+    if (kUnderEmulator) daemonPid_ = child;
     int status = 0;
-    waitpid(child, &status, 0);
+    if (!kUnderEmulator) waitpid(child, &status, 0);
     for (int tries = 0; tries < 300 && daemonPid_ < 0; ++tries) {
         daemonPid_ = find_child_named("qz_daemon");
         if (daemonPid_ < 0) usleep(10000);

@@ -2,14 +2,29 @@
  * - QZ_SIM_SPEED > 1 shortens every sleep by that factor and makes the
  *   monotonic clock run that much faster, so minute-long waits pass in seconds.
  * - Setting the wall clock is recorded in <QZ_ROOT>/sim/clock_set.log instead
- *   of reaching the host's clock. */
+ *   of reaching the host's clock.
+ * - Under an emulator, daemon() detaches without forking (see below). */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
+
+/* A 32-bit build with 64-bit time_t: our own code calls the *64 entry points,
+ * which is what the definitions below become through glibc's headers, while
+ * Debian's libraries built with 32-bit time_t (libstdc++'s sleeps and clocks)
+ * still call the plain names; both are covered. */
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
+#define FASTCLOCK_TIME32_ENTRIES 1
+#define REAL_NAME(plain, time64) time64
+#else
+#define FASTCLOCK_TIME32_ENTRIES 0
+#define REAL_NAME(plain, time64) plain
+#endif
 
 static double g_speed = 1.0;
 static struct timespec g_base;
@@ -19,13 +34,13 @@ typedef int (*nanosleep_fn)(const struct timespec*, struct timespec*);
 
 static clock_gettime_fn real_clock_gettime(void) {
     static clock_gettime_fn fn;
-    if (!fn) fn = (clock_gettime_fn)dlsym(RTLD_NEXT, "clock_gettime");
+    if (!fn) fn = (clock_gettime_fn)dlsym(RTLD_NEXT, REAL_NAME("clock_gettime", "__clock_gettime64"));
     return fn;
 }
 
 static nanosleep_fn real_nanosleep(void) {
     static nanosleep_fn fn;
-    if (!fn) fn = (nanosleep_fn)dlsym(RTLD_NEXT, "nanosleep");
+    if (!fn) fn = (nanosleep_fn)dlsym(RTLD_NEXT, REAL_NAME("nanosleep", "__nanosleep64"));
     return fn;
 }
 
@@ -98,3 +113,69 @@ int clock_settime(clockid_t clock, const struct timespec* when) {
     fclose(log);
     return 0;
 }
+
+#ifdef FASTCLOCK_DAEMON_STAYS_CHILD
+/* qemu-user refuses PR_SET_CHILD_SUBREAPER, so the board could not keep hold of
+ * a daemon that forks away from it: here it detaches in place instead. */
+int daemon(int nochdir, int noclose) {
+    setsid();
+    if (!nochdir && chdir("/") != 0) return -1;
+    if (!noclose) {
+        int null = open("/dev/null", O_RDWR);
+        if (null < 0) return -1;
+        dup2(null, 0), dup2(null, 1), dup2(null, 2);
+        if (null > 2) close(null);
+    }
+    return 0;
+}
+#endif
+
+#if FASTCLOCK_TIME32_ENTRIES
+/* The plain names with the 32-bit time_t layout, passed on to the above. */
+struct timespec32 {
+    int32_t tv_sec;
+    int32_t tv_nsec;
+};
+
+static struct timespec widened(const struct timespec32* t) {
+    struct timespec wide = {t->tv_sec, t->tv_nsec};
+    return wide;
+}
+
+static void narrow_into(const struct timespec* t, struct timespec32* out) {
+    out->tv_sec = (int32_t)t->tv_sec;
+    out->tv_nsec = (int32_t)t->tv_nsec;
+}
+
+int clock_gettime32(clockid_t clock, struct timespec32* out) __asm__("clock_gettime");
+int clock_gettime32(clockid_t clock, struct timespec32* out) {
+    struct timespec wide;
+    int result = clock_gettime(clock, &wide);
+    if (result == 0) narrow_into(&wide, out);
+    return result;
+}
+
+int nanosleep32(const struct timespec32* request, struct timespec32* remaining) __asm__("nanosleep");
+int nanosleep32(const struct timespec32* request, struct timespec32* remaining) {
+    struct timespec wide = widened(request), left = {0, 0};
+    int result = nanosleep(&wide, &left);
+    if (remaining) narrow_into(&left, remaining);
+    return result;
+}
+
+int clock_nanosleep32(clockid_t clock, int flags, const struct timespec32* request,
+                      struct timespec32* remaining) __asm__("clock_nanosleep");
+int clock_nanosleep32(clockid_t clock, int flags, const struct timespec32* request,
+                      struct timespec32* remaining) {
+    struct timespec wide = widened(request), left = {0, 0};
+    int result = clock_nanosleep(clock, flags, &wide, &left);
+    if (remaining) narrow_into(&left, remaining);
+    return result;
+}
+
+int clock_settime32(clockid_t clock, const struct timespec32* when) __asm__("clock_settime");
+int clock_settime32(clockid_t clock, const struct timespec32* when) {
+    struct timespec wide = widened(when);
+    return clock_settime(clock, &wide);
+}
+#endif
