@@ -8,7 +8,8 @@ PACKAGES="cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev li
 libgtest-dev libgmock-dev jpegoptim libcpp-httplib-dev libssl-dev curl
 srecord arduino-core-avr"
 ARMHF_PACKAGES="g++-arm-linux-gnueabihf qemu-user libcurl4-openssl-dev:armhf libjson-c-dev:armhf
-libexif-dev:armhf libgtest-dev:armhf libgmock-dev:armhf libstdc++6:armhf"
+libexif-dev:armhf libgtest-dev:armhf libgmock-dev:armhf libstdc++6:armhf libssl-dev:armhf
+libcpp-httplib0.11:armhf zlib1g-dev:armhf libbrotli-dev:armhf"
 APT="apt-get -o DPkg::Lock::Timeout=900"
 export DEBIAN_FRONTEND=noninteractive
 
