@@ -54,6 +54,8 @@ void set_common_options(const char* url, long timeout) {
     curl_easy_setopt(g_handle, CURLOPT_TIMEOUT, timeout);
     // Several threads run in the daemon: a resolver time-out must not raise SIGALRM.
     curl_easy_setopt(g_handle, CURLOPT_NOSIGNAL, 1L);
+    // URLs from the service must not reach local files or other schemes.
+    curl_easy_setopt(g_handle, CURLOPT_PROTOCOLS_STR, "https");
 }
 
 // libcurl's code becomes our result here and nowhere else.
