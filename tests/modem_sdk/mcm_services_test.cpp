@@ -9,12 +9,14 @@
 // Every request as it leaves, seen through the linker's wrapping.
 namespace {
 struct Sent {
-    uint32_t msgId;
-    uint32_t requestLength;
-    uint32_t responseLength;
+    uint32_t msgId, requestLength, responseLength;
     std::vector<uint8_t> bytes;
 };
 std::vector<Sent> g_sent;
+void record(uint32_t id, const void* request, uint32_t length, uint32_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(request);
+    g_sent.push_back({id, length, size, std::vector<uint8_t>(bytes, bytes + length)});
+}
 }  // namespace
 
 extern "C" {
@@ -23,15 +25,13 @@ int __real_mcm_client_execute_command_sync_ex(uint32_t, uint32_t, void*, uint32_
                                               uint32_t);
 int __wrap_mcm_client_execute_command_sync(uint32_t handle, uint32_t id, void* request,
                                            uint32_t length, void* response, uint32_t size) {
-    const auto* bytes = static_cast<const uint8_t*>(request);
-    g_sent.push_back({id, length, size, std::vector<uint8_t>(bytes, bytes + length)});
+    record(id, request, length, size);
     return __real_mcm_client_execute_command_sync(handle, id, request, length, response, size);
 }
 int __wrap_mcm_client_execute_command_sync_ex(uint32_t handle, uint32_t id, void* request,
                                               uint32_t length, void* response, uint32_t size,
                                               uint32_t timeout) {
-    const auto* bytes = static_cast<const uint8_t*>(request);
-    g_sent.push_back({id, length, size, std::vector<uint8_t>(bytes, bytes + length)});
+    record(id, request, length, size);
     return __real_mcm_client_execute_command_sync_ex(handle, id, request, length, response, size,
                                                      timeout);
 }
@@ -49,15 +49,6 @@ protected:
     }
     uint32_t sim_ = 0, nw_ = 0, dm_ = 0;
     const QlSimApp app_{kQlSimSlot1, kQlSimApp3gpp};
-};
-
-// The library's record lengths and the bytes of the daemon's requests, as
-// the vendor's library expects them (little-endian words).
-struct WireCase {
-    uint32_t msgId;
-    uint32_t requestLength;
-    uint32_t responseLength;
-    std::vector<uint8_t> bytes;  // empty: not compared
 };
 
 TEST_F(McmServices, EveryRequestLeavesWithItsMessagesLengthsAndBytes) {
@@ -86,7 +77,9 @@ TEST_F(McmServices, EveryRequestLeavesWithItsMessagesLengthsAndBytes) {
     ql_mcm_voice_register_indication();
     ql_mcm_required_service_updown(sim_, 1, 0x08);
     const std::vector<uint8_t> slot{0x01, 0x0B, 0, 0};
-    const WireCase expected[] = {
+    // The library's record lengths and the bytes of the daemon's requests, as
+    // the vendor's library expects them (little-endian words).
+    const Sent expected[] = {
         {0x0B00, 8, 32, {0x01, 0x0B, 0, 0, 0x01, 0x0B, 0, 0}},
         {0x0B01, 4, 36, slot},
         {0x0B0C, 4, 116, slot},
@@ -106,7 +99,7 @@ TEST_F(McmServices, EveryRequestLeavesWithItsMessagesLengthsAndBytes) {
     ASSERT_EQ(g_sent.size(), std::size(expected));
     for (size_t i = 0; i < g_sent.size(); ++i) {
         const Sent& sent = g_sent[i];
-        const WireCase& want = expected[i];
+        const Sent& want = expected[i];
         EXPECT_EQ(sent.msgId, want.msgId) << i;
         EXPECT_EQ(sent.requestLength, want.requestLength) << std::hex << want.msgId;
         EXPECT_EQ(sent.responseLength, want.responseLength) << std::hex << want.msgId;

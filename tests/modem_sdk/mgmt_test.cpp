@@ -33,17 +33,13 @@ namespace {
 
 using Mgmt = ModemTest;
 
-struct LockCase {
-    const char* content;
-    int expected;
-};
-
 TEST_F(Mgmt, PreconditionWantsSuccessAtTheStartOfTheLockFile) {
-    const LockCase cases[] = {{"success\n", 0}, {"success, and more", 0}, {"successful", 0},
-                              {"succes", -1},   {"", -1},               {" success", -1}};
-    for (const LockCase& c : cases) {
-        modem_board_set_lock(root_.root(), c.content);
-        EXPECT_EQ(QL_Data_Call_Init_Precondition(), c.expected) << '"' << c.content << '"';
+    const std::pair<const char*, int> cases[] = {{"success\n", 0}, {"success, and more", 0},
+                                                 {"successful", 0}, {"succes", -1},
+                                                 {"", -1},          {" success", -1}};
+    for (const auto& [content, expected] : cases) {
+        modem_board_set_lock(root_.root(), content);
+        EXPECT_EQ(QL_Data_Call_Init_Precondition(), expected) << '"' << content << '"';
     }
     EXPECT_TRUE(logged("the ql_manager_server init success"));
     withhold(ModemFault::NoManagerLock);

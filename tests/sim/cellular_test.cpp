@@ -14,22 +14,13 @@ using namespace std::chrono_literals;
 
 class CellOnBoard : public ::testing::Test {
 protected:
-    static SimBoard::Options fast() {
-        SimBoard::Options options;
-        options.clockSpeed = 10;
-        return options;
-    }
     void start(const std::string& modem) {
         if (!modem.empty()) modem_board_set_scenario(board.root(), modem);
         ASSERT_TRUE(board.start_daemon());
         ASSERT_TRUE(board.mcu_wait_for("RDY\r\n", 10s));
         EXPECT_EQ(command("qz+cell\r"), "\x04");
     }
-    std::string command(const std::string& line) {
-        size_t from = board.mcu_received().size();
-        board.mcu_send(line);
-        return board.mcu_answer(from, 20s);
-    }
+    std::string command(const std::string& line) { return board.command(line, 20s); }
     std::string log() const { return board.read_file("/media/sdcard/log.txt"); }
     size_t count(const std::string& needle) const {
         const std::string text = log();
@@ -41,7 +32,7 @@ protected:
         for (int tries = 0; tries < 600 && count(needle) < times; ++tries) std::this_thread::sleep_for(50ms);
         return count(needle) >= times;
     }
-    DaemonBoard board{fast()};
+    DaemonBoard board{DaemonBoard::fast(10)};
 };
 
 TEST_F(CellOnBoard, BringsTheCallUpAndAnswersFromTheLiveState) {

@@ -26,9 +26,7 @@ std::map<std::string, std::string> files_in(const SimBoard& board, const std::st
 
 // The whole road of a picture: the camera's card, the transmit copies, the cloud's storage.
 TEST(SyncRun, EveryTransmitCopyReachesTheCloudAndLeavesTransmit) {
-    SimBoard::Options options;
-    options.clockSpeed = 50;
-    DaemonBoard board(options);
+    DaemonBoard board(DaemonBoard::fast(50));
     CameraCard card;
     card.pictures = 4;
     card.oldPictures = 0;
@@ -42,18 +40,13 @@ TEST(SyncRun, EveryTransmitCopyReachesTheCloudAndLeavesTransmit) {
     ASSERT_TRUE(cloud_emulator_attach(cloud, {}, board.root()));
     ASSERT_TRUE(board.start_daemon());
     ASSERT_TRUE(board.mcu_wait_for("RDY\r\n", 10s));
-    auto command = [&board](const std::string& line, std::chrono::milliseconds within) {
-        size_t from = board.mcu_received().size();
-        board.mcu_send(line);
-        return board.mcu_answer(from, within);
-    };
-    EXPECT_EQ(command("qz+cell\r", 5s), "\x04");
-    EXPECT_EQ(command("qz+transfer\r", 30s), "1\x04");
-    EXPECT_FALSE(command("qz+process\r", 60s).empty());
+    EXPECT_EQ(board.command("qz+cell\r", 5s), "\x04");
+    EXPECT_EQ(board.command("qz+transfer\r", 30s), "1\x04");
+    EXPECT_FALSE(board.command("qz+process\r", 60s).empty());
     std::map<std::string, std::string> copies = files_in(board, "/media/sdcard/transmit/");
     ASSERT_EQ(copies.size(), 5u) << board.transcript();
 
-    std::string answer = command("qz+sync\r", 60s);
+    std::string answer = board.command("qz+sync\r", 60s);
     ASSERT_FALSE(answer.empty()) << board.transcript();
     EXPECT_EQ(answer.find_first_not_of('\x06'), answer.size() - 1) << board.transcript();
     std::map<std::string, std::string> stored;

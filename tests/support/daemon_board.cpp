@@ -6,3 +6,15 @@ DaemonBoard::~DaemonBoard() {
     stop_daemon();
     EXPECT_EQ(sanitizer_report(), "") << "in the daemon's output";
 }
+
+SimBoard::Options DaemonBoard::fast(double speed) {
+    Options options;
+    options.clockSpeed = speed;
+    return options;
+}
+
+std::string DaemonBoard::command(const std::string& line, std::chrono::milliseconds within) {
+    const size_t from = mcu_received().size();
+    mcu_send(line);
+    return mcu_answer(from, within);
+}

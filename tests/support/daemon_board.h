@@ -1,4 +1,7 @@
 #pragma once
+#include <chrono>
+#include <string>
+
 #include "board.h"
 
 // The simulated board for tests that run the daemon: when it goes, the test
@@ -7,4 +10,8 @@ class DaemonBoard : public SimBoard {
 public:
     using SimBoard::SimBoard;
     ~DaemonBoard();
+    // A board whose daemon sleeps `speed` times shorter.
+    static Options fast(double speed);
+    // Sends a line from the MCU; the daemon's answer up to its end mark.
+    std::string command(const std::string& line, std::chrono::milliseconds within);
 };
