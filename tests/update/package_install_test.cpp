@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "fake_clock.h"
+#include "test_root.h"
+#include "update.h"
+#include "version.h"
+
+namespace {
+
+// The package this build made, installed by the daemon's own update check.
+TEST(BuiltUpdatePackage, InstallsTheStrippedDaemonInUsrdata) {
+    TestRoot root;
+    FakeClock clock;
+    std::filesystem::copy_file(QZ_UPDATE_PACKAGE, root.path("/media/sdcard/update.tar.gz"));
+    const std::string unpack = "tar -Oxzf " + std::string(QZ_UPDATE_PACKAGE) + " qz_daemon.new > " + root.path("/expected");
+    ASSERT_EQ(std::system(unpack.c_str()), 0);
+    root.write("/usrdata/qz_daemon", "old daemon");
+
+    ASSERT_EQ(update_check(1, kDaemonVersion - 1), 1);
+
+    const std::string daemon = root.read("/usrdata/qz_daemon");
+    // A 32-bit little-endian ELF file for ARM (e_machine 40).
+    ASSERT_GT(daemon.size(), 20u);
+    EXPECT_EQ(daemon.substr(0, 6), std::string("\x7f" "ELF\x01\x01"));
+    EXPECT_EQ(daemon.substr(18, 2), std::string("\x28\x00", 2));
+    EXPECT_TRUE(daemon == root.read("/expected")) << "installed daemon differs from the package's";
+    struct stat info {};
+    ASSERT_EQ(stat(root.path("/usrdata/qz_daemon").c_str(), &info), 0);
+    EXPECT_NE(info.st_mode & S_IXUSR, 0u);
+    EXPECT_FALSE(root.exists("/usrdata/qz_daemon.new"));
+    EXPECT_FALSE(root.exists("/usrdata/post_update_script.sh"));
+    EXPECT_FALSE(root.exists("/media/sdcard/update.tar.gz"));
+}
+
+}  // namespace
