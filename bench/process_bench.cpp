@@ -14,19 +14,12 @@
 
 #include "board.h"
 #include "pictures.h"
+#include "proc_status.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// "VmRSS" or "VmHWM" of a process, in kB; 0 when it cannot be read.
-long status_kb(pid_t pid, const char* field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size() + 1);
-    return 0;
-}
 
 size_t acks(const std::string& received) {
     return static_cast<size_t>(std::count(received.begin(), received.end(), '\x06'));

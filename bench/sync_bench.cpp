@@ -18,6 +18,7 @@
 #include "cloud_emulator.h"
 #include "json_util.h"
 #include "pictures.h"
+#include "proc_status.h"
 #include "sim_files.h"
 
 namespace fs = std::filesystem;
@@ -25,14 +26,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
-
-// "VmRSS" or "VmHWM" of a process, in kB; 0 when it cannot be read.
-long status_kb(pid_t pid, const char* field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size() + 1);
-    return 0;
-}
 
 // Starts the peak resident memory (VmHWM) afresh from the current size.
 void reset_peak(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }

@@ -1,0 +1,14 @@
+#pragma once
+#include <sys/types.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+// "VmRSS" or "VmHWM" of a process, in kB; 0 when it cannot be read.
+inline long status_kb(pid_t pid, const char* field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size() + 1);
+    return 0;
+}
