@@ -24,7 +24,8 @@ std::map<std::string, std::string> files_in(const SimBoard& board, const std::st
     return files;
 }
 
-// The whole road of a picture: the camera's card, the transmit copies, the cloud's storage.
+// The whole road of a picture: the camera's card (fetched on the third try), the
+// transmit copies, the cloud's storage.
 TEST(SyncRun, EveryTransmitCopyReachesTheCloudAndLeavesTransmit) {
     DaemonBoard board(DaemonBoard::fast(50));
     CameraCard card;
@@ -35,13 +36,17 @@ TEST(SyncRun, EveryTransmitCopyReachesTheCloudAndLeavesTransmit) {
     card.notAPicture = false;
     card.movie = false;
     camera_card_fill(board.root(), card);
+    camera_card_fail_transfers(board.root(), 2);
     CloudEmulator cloud;
     ASSERT_TRUE(cloud.start());
     ASSERT_TRUE(cloud_emulator_attach(cloud, {}, board.root()));
     ASSERT_TRUE(board.start_daemon());
     ASSERT_TRUE(board.mcu_wait_for("RDY\r\n", 10s));
     EXPECT_EQ(board.command("qz+cell\r", 5s), "\x04");
-    EXPECT_EQ(board.command("qz+transfer\r", 30s), "1\x04");
+    EXPECT_EQ(board.command("qz+transfer\r", 30s), "\x06\x06" "1\x04");
+    const auto commands = board.commands_run();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "/usrdata/img_transfer.sh"), 3);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "/usrdata/sdcable_mount.sh"), 2);
     EXPECT_FALSE(board.command("qz+process\r", 60s).empty());
     std::map<std::string, std::string> copies = files_in(board, "/media/sdcard/transmit/");
     ASSERT_EQ(copies.size(), 5u) << board.transcript();
