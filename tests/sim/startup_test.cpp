@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -21,8 +22,11 @@ double seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// Start-up on a healthy board: GPIO lines set without a fault, firmware and
+// temperature logged, the board revision kept, then the announcing.
 TEST(Startup, AnnouncesAtPortStartThenAfterFiveSecondsThenEverySecond) {
     DaemonBoard board;
+    modem_board_set_revision(board.root(), 5);
     ASSERT_TRUE(board.start_daemon());
     ASSERT_TRUE(board.mcu_wait_for("RDY\r\n", 10s));
     std::this_thread::sleep_for(8500ms);
@@ -35,9 +39,27 @@ TEST(Startup, AnnouncesAtPortStartThenAfterFiveSecondsThenEverySecond) {
     }
     std::string log = board.read_file("/media/sdcard/log.txt");
     EXPECT_NE(log.find(";main;0;Modem power-on\r\n"), std::string::npos);
-    EXPECT_LT(log.find("Modem power-on"), log.find(";Modem;0;Firmware: "));
+    EXPECT_LT(log.find("Modem power-on"), log.find(";Modem;0;Firmware: QZM01R06A01\r\n")) << log;
+    EXPECT_LT(log.find("Firmware:"), log.find(";adc;0;Temperature: 27C\r\n")) << log;
+    EXPECT_EQ(log.find(";gpio;"), std::string::npos) << log;
     auto commands = board.commands_run();
     EXPECT_NE(std::find(commands.begin(), commands.end(), "/usrdata/prune.sh"), commands.end());
+    EXPECT_EQ(board.command("qz+mcuversion 7\r", 5s), "\x04");
+    EXPECT_NE(board.read_file("/media/sdcard/log.txt").find("Version: V1.05.07-5-g93dfb16 REV 5"),
+              std::string::npos);
+}
+
+TEST(Startup, UnreachableModemLeavesIdentityEmptyAndGoesOn) {
+    DaemonBoard board(DaemonBoard::fast(50));  // two readiness waits of 10 s
+    modem_board_withhold(board.root(), ModemFault::NoServiceFlag);
+    modem_board_set_adc(board.root(), -1);
+    ASSERT_TRUE(board.start_daemon());
+    // The second announcement comes from the heartbeat, once start-up is over.
+    ASSERT_TRUE(board.mcu_wait_for("RDY\r\nRDY\r\n", 10s)) << board.transcript();
+    const std::string log = board.read_file("/media/sdcard/log.txt");
+    EXPECT_NE(log.find(";sync;2;Get IMEI error: 9\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(";Modem;0;Firmware: \r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(";adc;2;Temperature sensor not readable\r\n"), std::string::npos) << log;
 }
 
 TEST(Startup, WithoutMcuPortNothingIsSentAndTheDaemonRuns) {
