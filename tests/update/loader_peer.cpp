@@ -1,11 +1,10 @@
 #include "loader_peer.h"
 
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "sim_files.h"
 
@@ -32,41 +31,25 @@ std::string reference_image(const std::string& hexPath) {
     return sim_read_file(out);
 }
 
-LoaderPeer::LoaderPeer(const TestRoot& root, LoaderFaults faults) : loader_(faults) {
-    std::filesystem::create_directories(root.path("/dev"));
-    std::filesystem::remove(root.path("/dev/ttyHS0"));
-    std::filesystem::create_symlink(ptsname(pty_.peer_side()), root.path("/dev/ttyHS0"));
-    thread_ = std::thread(&LoaderPeer::run, this);
+namespace {
+
+SimBoard::Options on_root(const TestRoot& root, LoaderFaults faults) {
+    // The ports of a board before this one are still linked there.
+    std::filesystem::remove_all(root.path("/dev"));
+    std::filesystem::remove(root.path("/sim/mcu_flash.bin"));
+    SimBoard::Options options;
+    options.root = root.root();
+    options.loaderFaults = faults;
+    return options;
 }
 
-LoaderPeer::~LoaderPeer() { finish(); }
+}  // namespace
 
-std::string LoaderPeer::finish() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    return loader_.flashed() ? loader_.image() : std::string();
-}
+LoaderPeer::LoaderPeer(const TestRoot& root, LoaderFaults faults) : SimBoard(on_root(root, faults)) {}
 
-void LoaderPeer::run() {
-    std::string before;
-    while (!loader_.finished()) {
-        pollfd p{pty_.peer_side(), POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) {
-            if (stop_) break;
-            continue;
-        }
-        char buffer[512];
-        ssize_t n = read(pty_.peer_side(), buffer, sizeof buffer);
-        if (n <= 0) continue;
-        std::string bytes(buffer, static_cast<size_t>(n));
-        if (!inLoader_) {
-            before += bytes;
-            size_t update = before.find("UPD\r\n");
-            if (update == std::string::npos) continue;
-            inLoader_ = true;
-            mcu_loader_send(pty_.peer_side(), pty_.daemon_side(), loader_.start());
-            bytes = before.substr(update + 5);
-        }
-        mcu_loader_send(pty_.peer_side(), pty_.daemon_side(), loader_.take(bytes));
-    }
+std::string LoaderPeer::image(bool due) const {
+    // The board writes the image once its reader has taken the end packet.
+    for (int tries = 0; due && tries < 250 && !std::filesystem::exists(path("/sim/mcu_flash.bin")); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return read_file("/sim/mcu_flash.bin");
 }

@@ -1,12 +1,9 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "mcu_loader.h"
-#include "pty_pair.h"
+#include "board.h"
 #include "test_root.h"
 
 // One Intel HEX record with its checksum, ended by CR LF.
@@ -15,22 +12,11 @@ std::string hex_record(uint16_t address, const std::vector<uint8_t>& bytes, uint
 // The 64 KiB image srecord makes of a HEX file (0xFF where it has no data).
 std::string reference_image(const std::string& hexPath);
 
-// The board's MCU loader behind the test root's dev/ttyHS0.
-class LoaderPeer {
+// The simulated board laid out on the test root, its MCU loader behind
+// dev/ttyHS0 for the flashing code in this process.
+class LoaderPeer : public SimBoard {
 public:
     explicit LoaderPeer(const TestRoot& root, LoaderFaults faults = LoaderFaults());
-    ~LoaderPeer();
-    bool entered_loader() const { return inLoader_.load(); }
-    // Lets the loader take what was sent, then the flash image after the end
-    // packet; empty when it never came.
-    std::string finish();
-
-private:
-    void run();
-
-    PtyPair pty_;
-    McuLoader loader_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> inLoader_{false};
-    std::thread thread_;
+    // The flash image after the end packet, waited for when it is due; empty when it never came.
+    std::string image(bool due) const;
 };

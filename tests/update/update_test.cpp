@@ -61,7 +61,7 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
         LoaderPeer loader(root);
         EXPECT_EQ(update_check(7, 5), c.result);
         root.write("/reference.hex", kFirmware);
-        EXPECT_TRUE(loader.finish() == (c.flashed ? reference_image(root.path("/reference.hex")) : ""));
+        EXPECT_TRUE(loader.image(c.flashed) == (c.flashed ? reference_image(root.path("/reference.hex")) : ""));
         EXPECT_EQ(root.exists("/usrdata/other.txt"), c.modemSide);
         EXPECT_EQ(root.read("/script.ran"), c.modemSide ? "ran\n" : "");
         EXPECT_FALSE(root.exists("/usrdata/post_update_script.sh"));
