@@ -104,14 +104,4 @@ TEST_F(CameraRecord, NotificationsInTheirOrder) {
     EXPECT_NE(text.find("\"temperature\": { \"value\": 68, \"unit\": \"F\" }"), std::string::npos);
 }
 
-// The order of all four kinds shows in the sync tests; the bits stay until a PUT is accepted.
-TEST_F(CameraRecord, AcknowledgementsOfTheSetBits) {
-    g_config.requestUpdateReset = 5;
-    JsonPtr document(json_object_new_object());
-    EXPECT_EQ(request_resets_add(document.get()), 5);
-    EXPECT_STREQ(json_object_to_json_string(document.get()),
-                 R"({ "requests": { "update": { "execute": false }, "updateModem": { "execute": false } } })");
-    EXPECT_EQ(g_config.requestUpdateReset, 5);
-}
-
 }  // namespace
