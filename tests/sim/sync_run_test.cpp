@@ -33,8 +33,6 @@ TEST(SyncRun, EveryTransmitCopyReachesTheCloudAndLeavesTransmit) {
     card.oldPictures = 0;
     card.width = 640;
     card.height = 480;
-    card.notAPicture = false;
-    card.movie = false;
     camera_card_fill(board.root(), card);
     camera_card_fail_transfers(board.root(), 2);
     CloudEmulator cloud;
