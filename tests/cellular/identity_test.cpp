@@ -1,4 +1,6 @@
 // The modem's identity read at start-up through the DM service.
+#include <utility>
+
 #include "daemon_state.h"
 #include "identity.h"
 #include "modem_fixture.h"
@@ -41,17 +43,12 @@ TEST_F(Identity, FailedImeiStillReadsTheFirmware) {
     EXPECT_EQ(event_log().find("Get device Rev ID error"), std::string::npos);
 }
 
-struct FirmwareCase {
-    size_t length;
-    size_t kept;
-};
-
 TEST_F(Identity, FirmwareTextUpTo256CharactersIsKept) {
-    for (FirmwareCase c : {FirmwareCase{256, 256}, FirmwareCase{257, 0}, FirmwareCase{259, 0}}) {
+    for (auto [length, kept] : {std::pair<size_t, size_t>{256, 256}, {257, 0}, {259, 0}}) {
         g_state.modemFirmware[0] = '\0';
-        scenario(R"({"firmware": ")" + std::string(c.length, 'R') + "\"}");
+        scenario(R"({"firmware": ")" + std::string(length, 'R') + "\"}");
         EXPECT_EQ(modem_firmware_read(), 0);
-        EXPECT_EQ(strnlen(g_state.modemFirmware, sizeof g_state.modemFirmware), c.kept) << c.length;
+        EXPECT_EQ(strnlen(g_state.modemFirmware, sizeof g_state.modemFirmware), kept) << length;
     }
     scenario(R"({"failures": {"0x02A1": {"ret": 4}}})");
     EXPECT_EQ(modem_firmware_read(), -19);
