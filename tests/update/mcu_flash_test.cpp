@@ -90,10 +90,6 @@ TEST(HexRefusal, FirmwareThatWouldBeFlashedWrongIsRefusedWhole) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(hex_refusal(c.hex.data(), c.hex.size()).empty(), !c.refused) << c.name;
-    // A real mega2560 boot loader sits above 64 KiB.
-    std::string mega = sim_read_file(kDebianHex + "stk500v2/stk500boot_v2_mega2560.hex");
-    ASSERT_FALSE(mega.empty());
-    EXPECT_NE(hex_refusal(mega.data(), mega.size()), "");
 }
 
 // mcu_flash against the board's loader, on the fake clock.

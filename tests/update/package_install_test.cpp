@@ -33,8 +33,6 @@ TEST(BuiltUpdatePackage, InstallsTheStrippedDaemonInUsrdata) {
     ASSERT_EQ(stat(root.path("/usrdata/qz_daemon").c_str(), &info), 0);
     EXPECT_NE(info.st_mode & S_IXUSR, 0u);
     EXPECT_FALSE(root.exists("/usrdata/qz_daemon.new"));
-    EXPECT_FALSE(root.exists("/usrdata/post_update_script.sh"));
-    EXPECT_FALSE(root.exists("/media/sdcard/update.tar.gz"));
 }
 
 }  // namespace
