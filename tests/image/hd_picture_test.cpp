@@ -49,7 +49,7 @@ TEST_F(HdPictures, OnlyThePictureWithThatNameAndDateIsReady) {
     SimPicture bare;
     bare.width = 64, bare.height = 48, bare.exif = false;
     ASSERT_EQ(sim_write_picture(original("BARE.JPG").c_str(), bare), 0);
-    write_bytes(original("BAD.JPG"), "not a picture");
+    sim_write_file(original("BAD.JPG"), "not a picture");
     struct Case {
         std::string name;
         const char* date;
@@ -92,7 +92,7 @@ TEST_F(HdPictures, OnlyThePictureWithThatNameAndDateIsReady) {
 
 TEST_F(HdPictures, WithoutMemoryASwapFileIsTriedOnceThenRemoved) {
     ASSERT_TRUE(write_camera_picture(original("PICT0003.JPG"), 64, 48));
-    write_bytes(root.path("/media/sdcard/transmit"), "a file where the folder should be");
+    sim_write_file(root.path("/media/sdcard/transmit"), "a file where the folder should be");
     EXPECT_EQ(lookup("PICT0003.JPG", kTaken), 1);
     const std::string swap = root.path("/media/sdcard/swap");
     for (const std::string& call : {"dd if=/dev/zero of=" + swap + " bs=1024 count=51200", "mkswap " + swap,

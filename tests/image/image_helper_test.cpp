@@ -91,7 +91,7 @@ TEST_F(ExifDates, PictureTime) {
         }
     }
     EXPECT_EQ(exif_picture_time(card("missing.jpg").c_str()), 0);
-    write_bytes(card("text.jpg"), "no picture");
+    sim_write_file(card("text.jpg"), "no picture");
     EXPECT_EQ(exif_picture_time(card("text.jpg").c_str()), 0);
 }
 
@@ -112,13 +112,13 @@ TEST_F(ExifDates, CopyDateGivesAFreshMinimalBlock) {
         EXIF_TAG_PIXEL_Y_DIMENSION};
     for (bool bigEndian : {false, true}) {
         camera("2024:05:01 10:30:00", true, bigEndian);
-        const std::string source = read_bytes(card("cam.jpg"));
+        const std::string source = sim_read_file(card("cam.jpg"));
         const std::string pixels = pixels_of(card("copy.jpg"));
         exif_copy_date(card("cam.jpg").c_str(), card("copy.jpg").c_str());
         // Twice: still one EXIF section.
         exif_copy_date(card("cam.jpg").c_str(), card("copy.jpg").c_str());
 
-        EXPECT_TRUE(read_bytes(card("cam.jpg")) == source);
+        EXPECT_TRUE(sim_read_file(card("cam.jpg")) == source);
         ExifHandle copy = load_exif(card("copy.jpg"));
         ASSERT_NE(copy, nullptr);
         EXPECT_EQ(exif_data_get_byte_order(copy.get()), EXIF_BYTE_ORDER_INTEL);
@@ -143,12 +143,12 @@ TEST_F(ExifDates, SourcesWithoutADateWriteNothing) {
     } cases[] = {{"", true}, {"2024:05:01", true}, {"0000:00:00 00:00:00", true}, {"", false}};
     for (const Case& c : cases) {
         camera(c.date, c.exif);
-        const std::string source = read_bytes(card("cam.jpg"));
-        const std::string copy = read_bytes(card("copy.jpg"));
+        const std::string source = sim_read_file(card("cam.jpg"));
+        const std::string copy = sim_read_file(card("copy.jpg"));
         exif_copy_date(card("cam.jpg").c_str(), card("copy.jpg").c_str());
         exif_correct_date(card("cam.jpg").c_str(), card("copy.jpg").c_str(), 60);
-        EXPECT_TRUE(read_bytes(card("copy.jpg")) == copy) << c.date;
-        EXPECT_TRUE(read_bytes(card("cam.jpg")) == source) << c.date;
+        EXPECT_TRUE(sim_read_file(card("copy.jpg")) == copy) << c.date;
+        EXPECT_TRUE(sim_read_file(card("cam.jpg")) == source) << c.date;
     }
     camera("2024:05:01 10:30:00");
     exif_copy_date(card("cam.jpg").c_str(), card("missing.jpg").c_str());
@@ -175,13 +175,13 @@ TEST_F(ExifDates, CorrectDateShiftsCopyAndSource) {
     for (const Case& c : cases) {
         ScopedTimeZone tz(c.tz);
         camera(c.date, true, true);
-        const std::string source = read_bytes(card("cam.jpg"));
+        const std::string source = sim_read_file(card("cam.jpg"));
         exif_correct_date(card("cam.jpg").c_str(), card("copy.jpg").c_str(), c.drift);
         EXPECT_EQ(date_of("copy.jpg"), c.corrected) << c.date << " " << c.drift;
         EXPECT_EQ(date_of("cam.jpg"), c.corrected) << c.date << " " << c.drift;
 
         // Nothing but the date text changed in the camera's file.
-        const std::string after = read_bytes(card("cam.jpg"));
+        const std::string after = sim_read_file(card("cam.jpg"));
         ASSERT_EQ(after.size(), source.size());
         size_t first = 0, last = source.size();
         while (first < last && after[first] == source[first]) ++first;

@@ -133,10 +133,10 @@ TEST_F(Sections, BadSegmentLengthsStopParsingAndSaving) {
         EXPECT_EQ(content(c->sections[1]), kApp0);
         EXPECT_EQ(c->sections[2].marker, 0xDB);
         EXPECT_EQ(c->sections[2].size, 0u);
-        write_bytes(card("in.jpg"), head + k.tail);
+        sim_write_file(card("in.jpg"), head + k.tail);
         JpegSectionsHandle loaded(jpeg_sections_from_file(card("in.jpg").c_str()));
         EXPECT_EQ(jpeg_sections_save_file(loaded.get(), card("in.jpg").c_str()), k.saved ? 1 : 0);
-        EXPECT_EQ(read_bytes(card("in.jpg")), head + k.tail);
+        EXPECT_EQ(sim_read_file(card("in.jpg")), head + k.tail);
     }
 }
 
@@ -170,10 +170,10 @@ TEST_F(Sections, SaveReproducesFilesWithoutExifByteForByte) {
     std::string noEoi = jpeg_bytes({{0xD8, ""}, {0xDA, kSosHeader}}, kScan, false);
     std::string xmp = jpeg_bytes({{0xD8, ""}, {0xE1, kXmp}, {0xDA, kSosHeader}}, kScan);
     for (const std::string& bytes : {plain_jpeg(), progressive, noEoi, xmp}) {
-        write_bytes(card("in.jpg"), bytes);
+        sim_write_file(card("in.jpg"), bytes);
         JpegSectionsHandle c(jpeg_sections_from_file(card("in.jpg").c_str()));
         ASSERT_EQ(jpeg_sections_save_file(c.get(), card("out.jpg").c_str()), 1);
-        EXPECT_EQ(read_bytes(card("out.jpg")), bytes);
+        EXPECT_EQ(sim_read_file(card("out.jpg")), bytes);
     }
 }
 
@@ -243,14 +243,14 @@ int save_with_file_limit(JpegSections* c, const std::string& path, rlim_t limit)
 
 TEST_F(Sections, FailedSaveLeavesTheOldFile) {
     ASSERT_TRUE(write_camera_picture(card("cam.jpg"), 320, 240));
-    const std::string before = read_bytes(card("cam.jpg"));
+    const std::string before = sim_read_file(card("cam.jpg"));
     JpegSectionsHandle c(jpeg_sections_from_file(card("cam.jpg").c_str()));
     ExifHandle exif(jpeg_sections_get_exif(c.get()));
     ExifEntry* date = exif_content_get_entry(exif->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
     std::memcpy(date->data, "2020", 4);
 
     EXPECT_EQ(save_with_file_limit(c.get(), card("cam.jpg"), 4096), 0);
-    EXPECT_EQ(read_bytes(card("cam.jpg")), before);
+    EXPECT_EQ(sim_read_file(card("cam.jpg")), before);
     size_t files = 0;
     for (auto& entry : std::filesystem::directory_iterator(root.path("/media/sdcard")))
         files += entry.path().filename() != "log.txt";
@@ -276,12 +276,12 @@ void add_huge_comment(ExifData* exif) {
 
 TEST_F(Sections, ExifTooLargeForASegmentIsNotSaved) {
     ASSERT_TRUE(write_camera_picture(card("cam.jpg"), 160, 120));
-    const std::string before = read_bytes(card("cam.jpg"));
+    const std::string before = sim_read_file(card("cam.jpg"));
     JpegSectionsHandle c(jpeg_sections_from_file(card("cam.jpg").c_str()));
     ExifHandle exif(jpeg_sections_get_exif(c.get()));
     add_huge_comment(exif.get());
     EXPECT_EQ(jpeg_sections_save_file(c.get(), card("cam.jpg").c_str()), 0);
-    EXPECT_EQ(read_bytes(card("cam.jpg")), before);
+    EXPECT_EQ(sim_read_file(card("cam.jpg")), before);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ protected:
         p.height = 32;
         p.dateTimeOriginal = "2024:05:01 10:30:00";
         ASSERT_EQ(sim_write_picture(card("base.jpg").c_str(), p), 0);
-        base = read_bytes(card("base.jpg"));
+        base = sim_read_file(card("base.jpg"));
         for (size_t o = 2; o + 4 <= base.size() && static_cast<uint8_t>(base[o + 1]) != 0xDA;)
             o += 2 + (lengthFields.emplace_back(o + 2), (static_cast<uint8_t>(base[o + 2]) << 8) +
                                                             static_cast<uint8_t>(base[o + 3]));
@@ -98,7 +98,7 @@ protected:
 
     // "" when the mutant went through every step consistently, else what went wrong.
     std::string exercise(const Mutant& m, bool dated) const {
-        write_bytes(card("in.jpg"), m.bytes);
+        sim_write_file(card("in.jpg"), m.bytes);
         JpegSectionsHandle c(jpeg_sections_from_file(card("in.jpg").c_str()));
         uint64_t held = c->size;
         for (uint32_t i = 0; i < c->count; ++i) held += c->sections[i].size;
@@ -109,11 +109,11 @@ protected:
             return "saved an empty container";
         if (!dated) return "";
 
-        write_bytes(card("copy.jpg"), base);
+        sim_write_file(card("copy.jpg"), base);
         exif_copy_date(card("in.jpg").c_str(), card("copy.jpg").c_str());
         exif_correct_date(card("in.jpg").c_str(), card("copy.jpg").c_str(), -90);
         // The camera's file may take a new date, but never lose or gain a byte.
-        if (read_bytes(card("in.jpg")).size() != m.bytes.size()) return "the camera's file changed size";
+        if (sim_read_file(card("in.jpg")).size() != m.bytes.size()) return "the camera's file changed size";
         return "";
     }
 
@@ -126,7 +126,7 @@ protected:
 TEST_F(Mutation, DamagedPicturesAreHandledSafely) {
     ASSERT_GE(lengthFields.size(), 5u);  // APP1, APP0, DQT, SOF, DHT
     // The checks mean something only if the base itself goes through.
-    write_bytes(card("in.jpg"), base);
+    sim_write_file(card("in.jpg"), base);
     ASSERT_EQ(exif_picture_time(card("in.jpg").c_str()), 1714559400);
     ASSERT_EQ(exercise({"base", base}, true), "");
     const std::vector<Mutant> list = mutants();

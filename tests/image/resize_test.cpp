@@ -165,7 +165,7 @@ TEST_F(ResizePicture, WritesTheBudgetSizeWithoutExif) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         std::string source = picture("in.jpg", c.width, c.height);
         ASSERT_NE(load_exif(source), nullptr);
-        write_bytes(card("out.jpg"), std::string(100000, 'x'));  // replaced
+        sim_write_file(card("out.jpg"), std::string(100000, 'x'));  // replaced
         ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
         Picture out = decode_file(card("out.jpg"));
         EXPECT_EQ(out.width, c.newWidth);
@@ -178,10 +178,10 @@ TEST_F(ResizePicture, WritesTheBudgetSizeWithoutExif) {
 
 TEST_F(ResizePicture, BadInputsAndOutputs) {
     std::string good = picture("good.jpg", 300, 200);
-    write_bytes(card("text.jpg"), "this is not a picture at all");
-    write_bytes(card("empty.jpg"), "");
-    std::string cut = read_bytes(good).substr(0, 200);
-    write_bytes(card("cut.jpg"), cut);
+    sim_write_file(card("text.jpg"), "this is not a picture at all");
+    sim_write_file(card("empty.jpg"), "");
+    std::string cut = sim_read_file(good).substr(0, 200);
+    sim_write_file(card("cut.jpg"), cut);
     struct Case {
         std::string source, destination;
         int32_t budget;

@@ -30,7 +30,7 @@ std::string pixels_of(const std::string& path) {
 
 ExifHandle load_exif(const std::string& path) {
     // Found by its header, so that whatever lies before it does not matter.
-    const std::string bytes = read_bytes(path);
+    const std::string bytes = sim_read_file(path);
     const size_t at = bytes.find(std::string("Exif\0\0", 6));
     if (at == std::string::npos) return nullptr;
     return ExifHandle(exif_data_new_from_data(reinterpret_cast<const unsigned char*>(bytes.data() + at),

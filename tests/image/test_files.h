@@ -11,9 +11,6 @@
 
 // Small helpers the picture tests share.
 
-inline std::string read_bytes(const std::string& path) { return sim_read_file(path); }
-inline void write_bytes(const std::string& path, const std::string& bytes) { sim_write_file(path, bytes); }
-
 // A dated camera picture (2024:05:01 10:30:00) of the given size; true when written.
 bool write_camera_picture(const std::string& path, int width, int height, int quality = 92);
 
