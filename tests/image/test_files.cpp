@@ -1,6 +1,5 @@
 #include "test_files.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "pictures.h"
@@ -43,21 +42,4 @@ std::string exif_text(ExifData* exif, ExifIfd ifd, ExifTag tag) {
     if (entry == nullptr || entry->data == nullptr) return "(none)";
     const char* text = reinterpret_cast<const char*>(entry->data);
     return std::string(text, strnlen(text, entry->size));
-}
-
-std::string jpeg_bytes(const std::vector<Segment>& segments, const std::string& scan,
-                       bool withEoi) {
-    std::string bytes;
-    for (const Segment& segment : segments) {
-        bytes += '\xFF';
-        bytes += static_cast<char>(segment.marker);
-        if (segment.marker == 0xD8 || segment.marker == 0xD9) continue;
-        size_t length = segment.payload.size() + 2;
-        bytes += static_cast<char>(length >> 8);
-        bytes += static_cast<char>(length & 0xFF);
-        bytes += segment.payload;
-        if (segment.marker == 0xDA) bytes += scan;
-    }
-    if (withEoi) bytes += "\xFF\xD9";
-    return bytes;
 }

@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "jpeg_codec.h"
 #include "jpeg_sections.h"
@@ -23,11 +22,3 @@ std::string pixels_of(const std::string& path);
 ExifHandle load_exif(const std::string& path);
 // The text of an ASCII entry, or "(none)".
 std::string exif_text(ExifData* exif, ExifIfd ifd, ExifTag tag);
-
-// A JPEG byte stream put together from raw segments: {marker, payload} pairs.
-struct Segment {
-    int marker;
-    std::string payload;
-};
-std::string jpeg_bytes(const std::vector<Segment>& segments, const std::string& scan = "",
-                       bool withEoi = true);
