@@ -54,8 +54,7 @@ TEST_F(HdPictures, OnlyThePictureWithThatNameAndDateIsReady) {
         std::string name;
         const char* date;
         int32_t result;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"PICT0001.JPG", kTaken, 0},
         {"PICT0001.JPG", "2024-05-01T10:30:01.000Z", 1},
         {"PICT0009.JPG", kTaken, 1},

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
@@ -139,12 +138,6 @@ TEST(FileListing, RegularFilesOnlyInBothOrdersWithAMaximum) {
     EXPECT_EQ(list_files(nullptr, untouched, 0, compare_oldest_first), -1);
 }
 
-TEST(FileListing, Extensions) {
-    const char* cases[][2] = {{"PICT0001.JPG", "JPG"}, {"a.b.jpeg", "jpeg"}, {"noext", ""},
-                              {"dot.", ""}, {".hidden", "hidden"}};
-    for (const auto& c : cases) EXPECT_STREQ(file_extension(c[0]), c[1]) << c[0];
-}
-
 TEST_F(Processing, EmptyFolderLogsAndSavesNothing) {
     fs::remove(root.path("/media/sdcard/log.txt"));
     fs::remove(root.path("/etc/qz_daemon_conf.json"));
@@ -178,16 +171,18 @@ TEST_F(Processing, OtherFilesAreNumberedByTheirExtension) {
     file("M2.AVI", 2);
     file("README", 3);
     file("a.jpe", 4);
-    file("b.jfif", 5);
+    file("b.c.jfif", 5);
+    file(".hidden", 6);
+    file("dot.", 7);
     process_pictures();
     // One number runs through all other files of a run, whatever their extension.
-    EXPECT_EQ(names(kOriginal),
-              (Names{"0003.", "AVI0001.AVI", "AVI0002.AVI", "jfif0005.jfif", "jpe0004.jpe"}));
+    EXPECT_EQ(names(kOriginal), (Names{"0003.", "0007.", "AVI0001.AVI", "AVI0002.AVI",
+                                       "hidden0006.hidden", "jfif0005.jfif", "jpe0004.jpe"}));
     EXPECT_EQ(names(kTransmit), Names{});
     EXPECT_EQ(g_config.exifDateDrift, 77);
     EXPECT_TRUE(logged(";process;0;Picture processed: 0"));
 
-    file("NOTES", 6);
+    file("NOTES", 8);
     process_pictures();
     EXPECT_TRUE(root.exists("/media/sdcard/original/0001."));
 }
@@ -350,9 +345,6 @@ TEST_F(Processing, PowerCutLeftoversAreNeitherFiledNorSentAndGoAtStartUp) {
     cut_save(root.path(kProcess) + "A.JPG");
     cut_save(root.path(kTransmit) + "PICT0001.JPG");
     cut_save(root.path("/etc/qz_daemon_conf.json"));
-    std::vector<FileEntry> queued;
-    EXPECT_EQ(list_files(root.path(kTransmit).c_str(), queued, 0, compare_newest_first), 0);
-    EXPECT_TRUE(queued.empty());
     process_pictures();
     EXPECT_EQ(names(kOriginal), Names{});
 
@@ -373,7 +365,6 @@ TEST_F(Processing, FirstOutOfMemoryTurnsTheSwapFileOnOnce) {
     const std::string swap = root.path("/media/sdcard/swap");
     EXPECT_EQ(board.calls(), (Names{"dd if=/dev/zero of=" + swap + " bs=1024 count=102400",
                                     "mkswap " + swap, "swapon " + swap, "swapoff " + swap}));
-    EXPECT_FALSE(root.exists("/media/sdcard/swap"));
     EXPECT_TRUE(logged(";process;2;Image resize error - resolution is not supported"));
     EXPECT_TRUE(logged(";process;0;Picture processed: 1"));
     // All three are filed; only the third has its transmit copy.
