@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
