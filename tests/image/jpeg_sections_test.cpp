@@ -197,8 +197,7 @@ TEST_F(Sections, LastReferenceFreesTheContainer) {
 }
 
 TEST_F(Sections, NothingLoadedNothingSaved) {
-    auto c = parse("");
-    jpeg_sections_load_file(c.get(), card("missing.jpg").c_str());
+    JpegSectionsHandle c(jpeg_sections_from_file(card("missing.jpg").c_str()));
     ExifHandle exif(exif_data_new());
     jpeg_sections_set_exif(c.get(), exif.get());  // nothing to attach it to
     EXPECT_EQ(c->count, 0u);
