@@ -1,7 +1,8 @@
 // The shared MCM client: registry, service start, readiness waits, routing.
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "modem_fixture.h"
@@ -105,49 +106,28 @@ TEST_F(McmClient, ConcurrentFirstInitsStartOneClient) {
     EXPECT_EQ(count(syslog(), "Client 5 is already inited"), 1u);
 }
 
-// A clock whose sleeps wait until the test lets them go.
-class HeldClock final : public TimeSource {
-public:
-    void sleep_us(uint64_t) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        sleeping_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return released_; });
-    }
-    uint64_t monotonic_us() override { return 0; }
-    int set_system_clock(time_t) override { return 0; }
-    bool wait_sleeping() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return sleeping_; });
-    }
-    void release() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool sleeping_ = false, released_ = false;
-};
-
 TEST_F(McmClient, InitialisedTypeReturnsWhileAnotherWaitsForItsService) {
     uint32_t nw = 0, sim = 0;
     ASSERT_EQ(QL_MCM_NW_Client_Init(&nw), 0);
     withhold(ModemFault::NoSimFlag);
-    HeldClock held;
-    time_source_install(&held);
+    // The SIM client's readiness wait holds in its first sleep until released.
+    std::promise<void> asleep, release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> first{true};
+    clock_.on_sleep = [&](uint64_t) {
+        if (first.exchange(false)) asleep.set_value();
+        released.wait();
+    };
     std::thread waiting([&] { QL_MCM_SIM_Client_Init(&sim); });
-    ASSERT_TRUE(held.wait_sleeping());
+    asleep.get_future().wait();
     auto again = std::async(std::launch::async, [] {
         uint32_t handle = 0;
         return QL_MCM_NW_Client_Init(&handle);
     });
     const bool atOnce = again.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-    held.release();
+    release.set_value();
     waiting.join();
-    time_source_install(&clock_);
+    clock_.on_sleep = nullptr;
     EXPECT_TRUE(atOnce) << "waited behind the SIM client's readiness wait";
     EXPECT_EQ(again.get(), 0);
 }
