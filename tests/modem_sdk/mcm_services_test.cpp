@@ -1,7 +1,8 @@
 // The request members: what leaves for the library, and what each makes of the answer.
 #include <mcm_client.h>
 
-#include <cstring>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "modem_fixture.h"
@@ -47,35 +48,43 @@ protected:
         EXPECT_EQ(QL_MCM_DM_Client_Init(&dm_), 0);
         g_sent.clear();
     }
+    // Calls the member that sends msgId, into the fixture's records.
+    int call(uint32_t msgId) {
+        switch (msgId) {
+            case 0x0B00: return QL_MCM_SIM_GetIMSI(sim_, &app_, text_, sizeof text_);
+            case 0x0B01: return QL_MCM_SIM_GetICCID(sim_, kQlSimSlot1, text_, sizeof text_);
+            case 0x0B0C: return QL_MCM_SIM_GetCardStatus(sim_, kQlSimSlot1, &status_);
+            case 0x0B07: return QL_MCM_SIM_VerifyPIN(sim_, &pin_);
+            case 0x0507: return QL_MCM_NW_GetSignalStrength(nw_, &signal_);
+            case 0x0502: return QL_MCM_NW_GetRegStatus(nw_, &reg_);
+            case 0x0509: return QL_MCM_NW_GetNitzTimeInfo(nw_, &nitz_);
+            case 0x0503: return QL_MCM_NW_PerformScan(nw_, scan_.get());
+            case 0x02A0: return QL_MCM_DM_GetSerialNumbers(dm_, &serials_);
+            case 0x02A1: return QL_MCM_DM_GetFirmware(dm_, &firmware_);
+            case 0x0201: return QL_MCM_DM_GetAirplaneMode(dm_, &mode_);
+            case 0x0B0F: return ql_mcm_sim_reg_events();
+            case 0x100B: return ql_mcm_voice_register_indication();
+            case 0x0800: return ql_mcm_required_service_updown(sim_, 1, 0x08);
+        }
+        ADD_FAILURE() << "no member sends " << std::hex << msgId;
+        return -1;
+    }
+
     uint32_t sim_ = 0, nw_ = 0, dm_ = 0;
     const QlSimApp app_{kQlSimSlot1, kQlSimApp3gpp};
+    const QlSimPin pin_{kQlSimSlot1, kQlSimApp3gpp, kQlSimPin1, 4, {'1', '2', '3', '4'}};
+    char text_[32]{};
+    QlSimCardStatus status_{};
+    QlNwSignalStrength signal_{};
+    QlNwRegStatus reg_{};
+    QlNwNitzTime nitz_{};
+    std::unique_ptr<QlNwScanResult> scan_ = std::make_unique<QlNwScanResult>();
+    QlDmSerialNumbers serials_{};
+    QlDmFirmware firmware_{};
+    uint32_t mode_ = 0;
 };
 
 TEST_F(McmServices, EveryRequestLeavesWithItsMessagesLengthsAndBytes) {
-    char text[32]{};
-    QlSimPin pin{kQlSimSlot1, kQlSimApp3gpp, kQlSimPin1, 4, {'1', '2', '3', '4'}};
-    QlSimCardStatus status{};
-    QlNwSignalStrength signal{};
-    QlNwRegStatus reg{};
-    QlNwNitzTime nitz{};
-    QlDmSerialNumbers serials{};
-    QlDmFirmware firmware{};
-    uint32_t mode = 0;
-    QL_MCM_SIM_GetIMSI(sim_, &app_, text, sizeof text);
-    QL_MCM_SIM_GetICCID(sim_, kQlSimSlot1, text, sizeof text);
-    QL_MCM_SIM_GetCardStatus(sim_, kQlSimSlot1, &status);
-    QL_MCM_SIM_VerifyPIN(sim_, &pin);
-    QL_MCM_NW_GetSignalStrength(nw_, &signal);
-    QL_MCM_NW_GetRegStatus(nw_, &reg);
-    QL_MCM_NW_GetNitzTimeInfo(nw_, &nitz);
-    QL_MCM_DM_GetSerialNumbers(dm_, &serials);
-    QL_MCM_DM_GetFirmware(dm_, &firmware);
-    QL_MCM_DM_GetAirplaneMode(dm_, &mode);
-    auto scan = std::make_unique<QlNwScanResult>();
-    QL_MCM_NW_PerformScan(nw_, scan.get());
-    ql_mcm_sim_reg_events();
-    ql_mcm_voice_register_indication();
-    ql_mcm_required_service_updown(sim_, 1, 0x08);
     const std::vector<uint8_t> slot{0x01, 0x0B, 0, 0};
     // The library's record lengths and the bytes of the daemon's requests, as
     // the vendor's library expects them (little-endian words).
@@ -96,11 +105,12 @@ TEST_F(McmServices, EveryRequestLeavesWithItsMessagesLengthsAndBytes) {
         {0x100B, 14, 8, {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0}},
         {0x0800, 2, 8, {0x08, 0}},
     };
-    ASSERT_EQ(g_sent.size(), std::size(expected));
-    for (size_t i = 0; i < g_sent.size(); ++i) {
-        const Sent& sent = g_sent[i];
-        const Sent& want = expected[i];
-        EXPECT_EQ(sent.msgId, want.msgId) << i;
+    for (const Sent& want : expected) {
+        g_sent.clear();
+        call(want.msgId);
+        ASSERT_EQ(g_sent.size(), 1u) << std::hex << want.msgId;
+        const Sent& sent = g_sent[0];
+        EXPECT_EQ(sent.msgId, want.msgId);
         EXPECT_EQ(sent.requestLength, want.requestLength) << std::hex << want.msgId;
         EXPECT_EQ(sent.responseLength, want.responseLength) << std::hex << want.msgId;
         EXPECT_EQ(sent.bytes, want.bytes) << std::hex << want.msgId;
@@ -131,30 +141,26 @@ TEST_F(McmServices, OutputsKeepOnlyTheValidGroups) {
     scenario(R"({"slots": [{"state": "ready"}], "signal": {"gsm": -73, "lte": -100},
         "network": {"radio": 12, "mcc": "310", "mnc": "12"}, "nitz": "24/05/07,09:03:00+04,0",
         "imei": "866123045678901"})");
-    QlNwSignalStrength signal{};
-    ASSERT_EQ(QL_MCM_NW_GetSignalStrength(nw_, &signal), 0);
-    EXPECT_EQ(signal.gsm_rssi, -73);
-    EXPECT_EQ(signal.lte_rsrp, -100);
-    EXPECT_EQ(signal.gsm_valid + signal.lte_valid, 2);
-    EXPECT_EQ(signal.wcdma_valid + signal.tdscdma_valid + signal.cdma_valid + signal.hdr_valid, 0);
-    QlNwRegStatus reg{};
-    ASSERT_EQ(QL_MCM_NW_GetRegStatus(nw_, &reg), 0);
-    EXPECT_EQ(reg.short2.valid, 1u);
-    EXPECT_STREQ(reg.short2.mcc, "310");
-    EXPECT_EQ(reg.detail2.valid, 0u);
-    QlNwNitzTime nitz{};
-    ASSERT_EQ(QL_MCM_NW_GetNitzTimeInfo(nw_, &nitz), 0);
-    EXPECT_EQ(std::string(nitz.nitz_time + 17, 3), "+04");
-    QlDmSerialNumbers serials{};
-    ASSERT_EQ(QL_MCM_DM_GetSerialNumbers(dm_, &serials), 0);
-    EXPECT_STREQ(serials.imei, "866123045678901");
-    EXPECT_EQ(serials.meid_valid, 0);
-    uint32_t mode = 0;
-    EXPECT_EQ(QL_MCM_DM_GetAirplaneMode(dm_, &mode), 0);
-    EXPECT_EQ(mode, 3u) << "the modem does not say";
+    ASSERT_EQ(QL_MCM_NW_GetSignalStrength(nw_, &signal_), 0);
+    EXPECT_EQ(signal_.gsm_rssi, -73);
+    EXPECT_EQ(signal_.lte_rsrp, -100);
+    EXPECT_EQ(signal_.gsm_valid + signal_.lte_valid, 2);
+    EXPECT_EQ(signal_.wcdma_valid + signal_.tdscdma_valid + signal_.cdma_valid + signal_.hdr_valid,
+              0);
+    ASSERT_EQ(QL_MCM_NW_GetRegStatus(nw_, &reg_), 0);
+    EXPECT_EQ(reg_.short2.valid, 1u);
+    EXPECT_STREQ(reg_.short2.mcc, "310");
+    EXPECT_EQ(reg_.detail2.valid, 0u);
+    ASSERT_EQ(QL_MCM_NW_GetNitzTimeInfo(nw_, &nitz_), 0);
+    EXPECT_EQ(std::string(nitz_.nitz_time + 17, 3), "+04");
+    ASSERT_EQ(QL_MCM_DM_GetSerialNumbers(dm_, &serials_), 0);
+    EXPECT_STREQ(serials_.imei, "866123045678901");
+    EXPECT_EQ(serials_.meid_valid, 0);
+    EXPECT_EQ(QL_MCM_DM_GetAirplaneMode(dm_, &mode_), 0);
+    EXPECT_EQ(mode_, 3u) << "the modem does not say";
     EXPECT_EQ(QL_MCM_NW_GetSignalStrength(nw_, nullptr), kQlBadArgument);
     EXPECT_TRUE(logged("Invalid param, pt_info is null"));
-    EXPECT_EQ(QL_MCM_DM_GetSerialNumbers(0, &serials), -1);
+    EXPECT_EQ(QL_MCM_DM_GetSerialNumbers(0, &serials_), -1);
     EXPECT_TRUE(logged("Parameter invalid.\th_dm:0,  serial_numbers:"));
 }
 
@@ -183,22 +189,8 @@ TEST_F(McmServices, ResultFollowsTheMembersRule) {
                           "failures": {"0x%04X": {"ret": %d, "resp": %u, "error": %u}}})",
                       c.msgId, c.ret, c.resp, c.error);
         scenario(forced);
-        char text[32]{};
-        QlSimCardStatus status{};
-        QlNwSignalStrength signal{};
-        QlNwNitzTime nitz{};
-        QlNwRegStatus reg{};
-        QlDmSerialNumbers serials{};
-        QlDmFirmware firmware{};
-        const int result = c.msgId == 0x0B00   ? QL_MCM_SIM_GetIMSI(sim_, &app_, text, sizeof text)
-                           : c.msgId == 0x0B0C ? QL_MCM_SIM_GetCardStatus(sim_, kQlSimSlot1, &status)
-                           : c.msgId == 0x0507 ? QL_MCM_NW_GetSignalStrength(nw_, &signal)
-                           : c.msgId == 0x0509 ? QL_MCM_NW_GetNitzTimeInfo(nw_, &nitz)
-                           : c.msgId == 0x0502 ? QL_MCM_NW_GetRegStatus(nw_, &reg)
-                           : c.msgId == 0x02A0 ? QL_MCM_DM_GetSerialNumbers(dm_, &serials)
-                                               : QL_MCM_DM_GetFirmware(dm_, &firmware);
-        EXPECT_EQ(result, c.expected) << std::hex << c.msgId << std::dec << " ret " << c.ret
-                                      << " resp " << c.resp << " error " << c.error;
+        EXPECT_EQ(call(c.msgId), c.expected) << std::hex << c.msgId << std::dec << " ret " << c.ret
+                                             << " resp " << c.resp << " error " << c.error;
     }
     EXPECT_TRUE(logged("Failed to get card status, ret_val=0, resp_code= 0, error_code=7"));
     EXPECT_TRUE(logged("Failed to get device sn, rc=0, error=7"));
