@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -69,10 +68,7 @@ TEST(Serial, WritesInPiecesOf64AndStopsAtAShortOrFailedPiece) {
     }
     EXPECT_EQ(serial_write(-1, "x", 1), -1);
     EXPECT_EQ(serial_write(pty.daemon_side(), nullptr, 1), -1);
-    char buffer[4];
-    EXPECT_EQ(serial_read(-1, buffer, sizeof buffer), -1);
     EXPECT_EQ(serial_configure(-1, &kMcuSerial), -1);
-    EXPECT_EQ(serial_open(nullptr, 115200, 0), -1);
 }
 
 TEST(Serial, OpenConfiguresARawPort) {
@@ -93,20 +89,12 @@ TEST(Serial, OpenConfiguresARawPort) {
     close(fd);
 }
 
-TEST(Serial, SendHelpersSkipAClosedPortAndAtSendClearsTheAnswer) {
+TEST(Serial, AtSendClearsTheLastAnswer) {
     TestRoot root;
     at_response_store("stale", 5);
     at_send("AT\r");
     char answer[16];
     EXPECT_EQ(at_response_copy(answer, sizeof answer), 0u);
-    mcu_send("RDY\r\n");
-    PtyPair pty;
-    g_state.mcuFd = pty.daemon_side();
-    mcu_send("RDY\r\n");
-    mcu_send_ack();
-    mcu_send_eot();
-    EXPECT_EQ(pty.drain(), std::string("RDY\r\n\x06\x04"));
-    g_state.mcuFd = -1;
 }
 
 void on_signal(int) {}
