@@ -79,13 +79,8 @@ TEST(ClockHelpers, SetFromFields) {
     }
 }
 
-TEST(ClockHelpers, FileTestsAndShellCommands) {
+TEST(ClockHelpers, ShellCommandsAreCutTo255Characters) {
     TestRoot root;
-    root.write("/etc/file", "x");
-    EXPECT_EQ(file_exists(root.path("/etc/file").c_str()), 1);
-    EXPECT_EQ(file_exists(root.path("/etc/none").c_str()), 0);
-    EXPECT_EQ(is_directory(root.path("/media/sdcard/").c_str()), 1);
-    EXPECT_EQ(is_directory(root.path("/etc/file").c_str()), 0);
     // Only the first 255 characters of a command run; the redirection comes first.
     const std::string prefix = ">" + root.path("/out") + " printf %s ";
     run_command("%s%s", prefix.c_str(), std::string(300 - prefix.size(), 'a').c_str());
