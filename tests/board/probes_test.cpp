@@ -6,7 +6,6 @@
 #include "config.h"
 #include "modem_board.h"
 #include "probes.h"
-#include "state_reset.h"
 #include "test_root.h"
 
 namespace {
@@ -56,7 +55,6 @@ TEST_F(Probes, AdcChannelsAndTheirLabel) {
     root_.write("/sys/devices/qpnp-vadc-8/vbat_sns", "Result:3712345 Raw:1f2e\n");
     EXPECT_EQ(adc_read(3), 3712);
     EXPECT_EQ(adc_read(2), 0);
-    EXPECT_EQ(adc_read(0), -1);
     EXPECT_EQ(adc_read(5), -1);
     fs::remove(root_.path("/sys/devices/qpnp-vadc-8/pa_therm1"));
     EXPECT_EQ(adc_read(4), -1);
@@ -66,10 +64,8 @@ TEST(ProbesWithoutBoard, CardSpace) {
     EXPECT_EQ(storage_mib(4096, 262144), 1024);
     EXPECT_EQ(storage_mib(512, 1024 * 2047), 1023);
     TestRoot root;
-    config_reset();
     EXPECT_GT(sd_available_mib(), 0);
     EXPECT_EQ(g_config.sdAvailableMiB, sd_available_mib());
-    EXPECT_GE(sd_used_mib(), 0);
     g_config.sdAvailableMiB = 77;
     g_config.sdUsedMiB = 88;
     fs::remove_all(root.path("/media/sdcard"));

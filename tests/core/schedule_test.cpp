@@ -6,7 +6,6 @@
 #include "config.h"
 #include "fake_clock.h"
 #include "schedule.h"
-#include "state_reset.h"
 #include "test_root.h"
 
 namespace {
@@ -15,9 +14,6 @@ constexpr time_t kMay7 = 1715032800;  // 2024-05-07 00:00 CEST
 
 class Schedule : public ::testing::Test {
 protected:
-    void SetUp() override { config_reset(); }
-    void TearDown() override { config_reset(); }
-
     // Pins "now" to 7 May 2024 at the given local time (CEST).
     void now_at(int hour, int minute) { clock.pin_wall(kMay7 + hour * 3600 + minute * 60); }
     std::pair<int, int> next() {

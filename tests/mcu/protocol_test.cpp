@@ -9,7 +9,6 @@
 #include "fake_clock.h"
 #include "mcu_protocol.h"
 #include "pty_pair.h"
-#include "state_reset.h"
 #include "test_root.h"
 
 namespace {
@@ -19,7 +18,6 @@ using namespace std::string_literals;
 class Protocol : public ::testing::Test {
 protected:
     Protocol() {
-        config_reset();
         cellular_status_reset();
         g_state.mcuFd = mcu_.daemon_side();
         g_state.atFd = at_.daemon_side();
@@ -27,7 +25,6 @@ protected:
     ~Protocol() override {
         g_state.mcuFd = -1;
         g_state.atFd = -1;
-        config_reset();
     }
     std::string log() const { return root_.read("/media/sdcard/log.txt"); }
 

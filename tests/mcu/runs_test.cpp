@@ -10,7 +10,6 @@
 #include "mcu_protocol.h"
 #include "pty_pair.h"
 #include "stand_ins.h"
-#include "state_reset.h"
 #include "test_root.h"
 
 namespace {
@@ -20,14 +19,12 @@ namespace {
 class TransferRuns : public ::testing::Test {
 protected:
     void SetUp() override {
-        config_reset();
         g_state.mcuFd = mcu.daemon_side();
         board.script("/usrdata/img_transfer.sh", "exit 1\n");
         board.script("/usrdata/sdcable_mount.sh", "echo mount >> " + root.path("/calls.log") + "\n");
     }
     void TearDown() override {
         g_state.mcuFd = -1;
-        config_reset();
     }
     std::string transfer() {
         mcu_handle_chunk("qz+transfer\r");

@@ -1,13 +1,10 @@
 #include "test_root.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 
-#include "daemon_state.h"
 #include "device_root.h"
 #include "sim_files.h"
 #include "state_reset.h"
@@ -21,6 +18,7 @@ TestRoot::TestRoot() {
         fs::create_directories(root_ + dir);
     device_root_set(root_);
     daemon_state_reset();
+    config_reset();
 }
 
 TestRoot::~TestRoot() {

@@ -5,7 +5,8 @@
 #include "scoped_env.h"
 
 // A fresh device root for one test: /media/sdcard, /etc, /usrdata, /tmp exist.
-// Installed as the device root for the object's lifetime, then removed.
+// Installed as the device root for the object's lifetime, then removed. The
+// daemon's state and configuration start from their reset values with it.
 class TestRoot {
 public:
     TestRoot();
