@@ -153,22 +153,16 @@ TEST_F(McmClient, IndicationsGoToTheirTypeAndSomeAlsoToTheAtProcessor) {
                      kMcmClientVoice})
         ASSERT_EQ(QL_MCM_Client_Init(&handle, type, record_ind<0>, nullptr), 0) << type;
     ASSERT_EQ(QL_MCM_Client_Init(&handle, kMcmClientAtcop, record_ind<6>, nullptr), 0);
-    struct Case {
-        uint32_t msgId;
-        size_t calls;
-        bool atcop;
-    };
-    const Case cases[] = {{0x010C, 1, false}, {0x0204, 1, false}, {0x050B, 1, false},
-                          {0x050F, 1, false}, {0x0707, 2, true},  {0x070A, 1, false},
-                          {0x0B10, 2, true},  {0x0B11, 1, false}, {0x1017, 2, true},
-                          {0x101C, 1, false}, {0x0427, 0, false}, {0x0310, 0, false},
-                          {0x9999, 0, false}};
-    for (const Case& c : cases) {
+    // (message id, receivers): a second receiver is always the AT processor.
+    const std::pair<uint32_t, size_t> cases[] = {
+        {0x010C, 1}, {0x0204, 1}, {0x050B, 1}, {0x050F, 1}, {0x0707, 2}, {0x070A, 1}, {0x0B10, 2},
+        {0x0B11, 1}, {0x1017, 2}, {0x101C, 1}, {0x0427, 0}, {0x0310, 0}, {0x9999, 0}};
+    for (const auto& [msgId, receivers] : cases) {
         g_seen.clear();
-        ql_mcm_ind_cb(handle, c.msgId, nullptr, 0);
-        EXPECT_EQ(g_seen.size(), c.calls) << std::hex << c.msgId;
-        const auto atcop = std::count(g_seen.begin(), g_seen.end(), std::make_pair(6, c.msgId));
-        EXPECT_EQ(atcop == 1, c.atcop) << std::hex << c.msgId;
+        ql_mcm_ind_cb(handle, msgId, nullptr, 0);
+        EXPECT_EQ(g_seen.size(), receivers) << std::hex << msgId;
+        const auto atcop = std::count(g_seen.begin(), g_seen.end(), std::make_pair(6, msgId));
+        EXPECT_EQ(atcop, receivers == 2 ? 1 : 0) << std::hex << msgId;
     }
     EXPECT_TRUE(logged("uhandled MSG : 0x9999"));
     EXPECT_FALSE(logged("uhandled MSG : 0x427"));

@@ -11,21 +11,13 @@
 #include "state_reset.h"
 #include "test_root.h"
 
-// QZ_ROOT set to the root and its bin/ first in PATH for the object's
-// lifetime, for tests that call the wrappers and stand-ins in process.
-struct ModemEnvironment {
-    explicit ModemEnvironment(const std::string& root)
-        : root_("QZ_ROOT", root), path_("PATH", path_with_first(root + "/bin")) {}
-    ScopedEnv root_;
-    ScopedEnv path_;
-};
-
 // A fresh device root with the board's modem side laid out, the stand-in
-// libraries pointed at it and a fake clock for the layer's waits. The layer
-// is reset afterwards, which stops the stand-ins' threads.
+// libraries pointed at it (QZ_ROOT, and its bin/ first in PATH) and a fake
+// clock for the layer's waits. The layer is reset afterwards, which stops the
+// stand-ins' threads.
 class ModemTest : public ::testing::Test {
 protected:
-    ModemTest() : environment_(root_.root()) { board_.lay_out(root_.root()); }
+    ModemTest() { board_.lay_out(root_.root()); }
     ~ModemTest() override {
         mcm_client_reset();
         mgmt_reset();
@@ -45,6 +37,7 @@ protected:
 
     TestRoot root_;
     ModemBoard board_;
-    ModemEnvironment environment_;
+    ScopedEnv rootVariable_{"QZ_ROOT", root_.root()};
+    ScopedEnv path_{"PATH", path_with_first(root_.root() + "/bin")};
     FakeClock clock_;
 };
