@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
-#include <json-c/json.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <csignal>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <string>
 

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "config.h"
 #include "daemon_state.h"

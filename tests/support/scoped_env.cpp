@@ -3,16 +3,13 @@
 #include <cstdlib>
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-        old_ = old;
-        had_ = true;
-    }
+    if (const char* old = std::getenv(name)) old_ = old;
     setenv(name, value.c_str(), 1);
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (had_)
-        setenv(name_.c_str(), old_.c_str(), 1);
+    if (old_)
+        setenv(name_.c_str(), old_->c_str(), 1);
     else
         unsetenv(name_.c_str());
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 // One environment variable set for the object's lifetime, then put back as it was.
@@ -11,8 +12,7 @@ public:
 
 private:
     std::string name_;
-    std::string old_;
-    bool had_ = false;
+    std::optional<std::string> old_;
 };
 
 // PATH with `folder` searched first.
