@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <ctime>
+#include <cstdint>
 #include <string>
+#include <tuple>
 
 #include "config.h"
 #include "fake_clock.h"
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr time_t kMay7 = 1715032800;  // 2024-05-07 00:00 CEST
+constexpr int32_t kMay7 = 1715032800;  // 2024-05-07 00:00 CEST
 
 class Schedule : public ::testing::Test {
 protected:
@@ -80,19 +81,14 @@ TEST_F(Schedule, GridAnchoredOnYesterdaysFirstSync) {
 
 TEST_F(Schedule, EachDuringFirstQuarterHourOrWhenFrequencyIsZero) {
     now_at(12, 0);
-    const time_t now = wall_clock_now();
-    config_apply("{\"transmitFreq\": 6}");
-    g_config.powerOnTime = static_cast<int32_t>(now - 10 * 60);
-    EXPECT_EQ(is_each(), 1);
-    g_config.powerOnTime = static_cast<int32_t>(now - 20 * 60);
-    EXPECT_EQ(is_each(), 0);
-    config_apply("{\"transmitFreq\": 0}");
-    EXPECT_EQ(is_each(), 1);
-    config_apply("{\"transmitFreq\": \"6\"}");
-    EXPECT_EQ(is_each(), 1);
-    g_config.powerOnTime = 0;
-    config_apply("{\"transmitFreq\": 6}");
-    EXPECT_EQ(is_each(), 1);
+    // (transmitFreq, minutes since power-on or -1 for no power-on time, each)
+    const std::tuple<const char*, int, int> cases[] = {
+        {"6", 10, 1}, {"6", 20, 0}, {"0", 20, 1}, {"\"6\"", 20, 1}, {"6", -1, 1}};
+    for (const auto& [frequency, minutes, each] : cases) {
+        config_apply((std::string("{\"transmitFreq\": ") + frequency + "}").c_str());
+        g_config.powerOnTime = minutes < 0 ? 0 : kMay7 + 12 * 3600 - minutes * 60;
+        EXPECT_EQ(is_each(), each) << frequency << " " << minutes;
+    }
 }
 
 TEST_F(Schedule, AbsurdStoredHourStillGivesATime) {

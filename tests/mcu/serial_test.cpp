@@ -75,9 +75,15 @@ TEST(Serial, OpenConfiguresARawPort) {
     PtyPair pty;
     char name[128];
     ASSERT_EQ(ttyname_r(pty.daemon_side(), name, sizeof name), 0);
+    // Cooked and at another speed first, as a port fresh from boot may be.
+    termios tio{};
+    ASSERT_EQ(tcgetattr(pty.daemon_side(), &tio), 0);
+    tio.c_lflag |= ICANON | ECHO | ISIG;
+    tio.c_oflag |= OPOST;
+    cfsetospeed(&tio, B9600);
+    ASSERT_EQ(tcsetattr(pty.daemon_side(), TCSANOW, &tio), 0);
     int fd = serial_open(name, 38400, 0);
     ASSERT_GE(fd, 0);
-    termios tio{};
     ASSERT_EQ(tcgetattr(fd, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B38400));
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
