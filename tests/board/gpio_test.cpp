@@ -45,8 +45,7 @@ protected:
 
 TEST_F(Gpio, PinsOutsideTheTableAreRefused) {
     const std::pair<uint32_t, const char*> cases[] = {
-        {7, "Not support Pin 7\n"}, {0, "Not support Pin 0\n"}, {140, "Not support Pin 140\n"},
-        {145, ""}, {150, ""}};
+        {7, "Not support Pin 7\n"}, {140, "Not support Pin 140\n"}, {145, ""}};
     for (const auto& [pin, text] : cases)
         EXPECT_EQ(printed([pin = pin] { EXPECT_EQ(gpio_setup(pin, 0, 0, 0), kGpioUnsupported); }),
                   text);

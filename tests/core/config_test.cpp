@@ -130,7 +130,6 @@ TEST_F(Config, ApplyTransmitFrequencyAndBatteryType) {
         {"{\"batteryType\": \"12v\"}", 6, 0},
         {"{\"batteryType\": \"AA_LIT\"}", 6, 3},
         {"{\"batteryType\": \"KRB10\"}", 6, 2},
-        {"{\"batteryType\": \"AA\"}", 6, 0},
     };
     for (const auto& c : cases) {
         g_config.battType = 0;

@@ -87,7 +87,6 @@ TEST_F(McmClient, FailuresOfTheLibraryAndTheRequiredService) {
 
 TEST_F(McmClient, EventRegistrationsNeedTheClient) {
     EXPECT_EQ(ql_mcm_sim_reg_events(), kQlNotReady);
-    EXPECT_EQ(ql_mcm_voice_register_indication(), kQlNotReady);
     EXPECT_EQ(QL_MCM_SIM_AddRxIndMsgHandler(nullptr, nullptr), kQlNotReady);
     EXPECT_TRUE(logged("Error, mcm client is not inited"));
     uint32_t nw = 0;
