@@ -22,9 +22,7 @@ protected:
         board.script("/usrdata/img_transfer.sh", "exit 1\n");
         board.script("/usrdata/sdcable_mount.sh", "echo mount >> " + root.path("/calls.log") + "\n");
     }
-    void TearDown() override {
-        g_state.mcuFd = -1;
-    }
+    void TearDown() override { g_state.mcuFd = -1; }
     std::string transfer() {
         mcu_handle_chunk("qz+transfer\r");
         return mcu.drain();
