@@ -112,9 +112,9 @@ TEST_F(Cellular, SimRecover) {
         EXPECT_EQ(g_cellular.modemReady, 0);
         EXPECT_TRUE(c.line == nullptr || log().find(c.line) != std::string::npos) << c.line;
     }
-    EXPECT_EQ(count(modem_log(), "data call stop: profile 1"), 3u);
-    EXPECT_EQ(count(log(), "Switch sim card slot: 1"), 2u);
-    EXPECT_EQ(count(log(), "Switch sim card slot: 0"), 1u);
+    EXPECT_EQ(count_of(modem_log(), "data call stop: profile 1"), 3u);
+    EXPECT_EQ(count_of(log(), "Switch sim card slot: 1"), 2u);
+    EXPECT_EQ(count_of(log(), "Switch sim card slot: 0"), 1u);
 }
 
 TEST_F(Cellular, TimeZone) {
@@ -137,13 +137,13 @@ TEST_F(Cellular, TimeZone) {
         std::snprintf(registration.mcc, sizeof registration.mcc, "%s", c.mcc);
         cellular_set_registration(registration);
         g_cellular.timeKnown = 0;
-        const size_t failuresBefore = count(log(), "Failed to get nitz");
+        const size_t failuresBefore = count_of(log(), "Failed to get nitz");
         const size_t ntpBefore = standIns_.calls().size();
         time_zone_set();
         EXPECT_STREQ(std::getenv("TZ"), c.tz) << c.nitz << " " << c.mcc;
         EXPECT_EQ(g_cellular.timeKnown, 1);
         EXPECT_EQ(standIns_.calls().size() - ntpBefore, c.ntp ? 1u : 0u);
-        EXPECT_EQ(count(log(), "Failed to get nitz") - failuresBefore, c.failures) << c.nitz;
+        EXPECT_EQ(count_of(log(), "Failed to get nitz") - failuresBefore, c.failures) << c.nitz;
     }
     EXPECT_EQ(standIns_.calls().back(), "ntpd -n -N -q -p pool.ntp.org");
 }
@@ -221,8 +221,8 @@ TEST_F(Cellular, AnErrorIsLoggedAndTheCommandSentAgain) {
     AtResponder modem([&](const std::string&) { return ++sent == 1 ? "\r\nERROR\r\n" : "\r\nOK\r\n"; });
     EXPECT_TRUE(at_exchange("AT+CFUN=0\r", 14));
     EXPECT_EQ(sent, 2);
-    EXPECT_EQ(count(log(), ";AT;0;AT+CFUN=0\r"), 2u);
-    EXPECT_EQ(count(log(), ";AT;2;\r\nERROR"), 1u);
+    EXPECT_EQ(count_of(log(), ";AT;0;AT+CFUN=0\r"), 2u);
+    EXPECT_EQ(count_of(log(), ";AT;2;\r\nERROR"), 1u);
 }
 
 TEST_F(Cellular, SignalBars) {
@@ -288,12 +288,12 @@ TEST_F(Cellular, BringUpPass) {
         cellular_bring_up_once();
         clock_.on_sleep = nullptr;
         const std::string modem = modem_log().substr(modemBefore), daemon = log().substr(logBefore);
-        EXPECT_EQ(count(modem, "data call start: profile 3"), c.starts) << modem;
-        EXPECT_EQ(count(modem, "data call stop: profile 1"), c.starts + 1) << modem;
+        EXPECT_EQ(count_of(modem, "data call start: profile 3"), c.starts) << modem;
+        EXPECT_EQ(count_of(modem, "data call stop: profile 1"), c.starts + 1) << modem;
         EXPECT_EQ(current(), 1) << "the loss moves to the other slot";
-        EXPECT_EQ(count(daemon.substr(0, daemon.find("Data activated")), "start data call"),
+        EXPECT_EQ(count_of(daemon.substr(0, daemon.find("Data activated")), "start data call"),
                   c.activatedAfterStart) << daemon;
-        EXPECT_EQ(count(daemon, "No valid signal"), c.starts ? 0u : 180u);
+        EXPECT_EQ(count_of(daemon, "No valid signal"), c.starts ? 0u : 180u);
         EXPECT_TRUE(c.line == nullptr || daemon.find(c.line) != std::string::npos) << daemon;
         EXPECT_TRUE(c.starts == 0 || daemon.find(";Data;1;Data is disconnected: 0x10\r\n") != std::string::npos);
     }

@@ -44,7 +44,6 @@ TEST(Battery, PercentageTypeAndClass) {
 class CameraRecord : public ::testing::Test {
 protected:
     void SetUp() override {
-        config_reset();
         cellular_status_reset();
         sim_slots_reset();
         g_cellular.simMissing = 1;  // the signal is then reported without asking the modem

@@ -31,16 +31,9 @@
 // emulator on loopback HTTPS through the real transport.
 namespace {
 
-size_t count_of(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-    return n;
-}
-
 class Sync : public ::testing::Test {
 protected:
     void SetUp() override {
-        config_reset();
         cellular_status_reset();
         copy_text(g_config.host, sizeof g_config.host, "127.0.0.1:1");  // nothing listens there
         g_state.mcuFd = mcu.daemon_side();

@@ -51,7 +51,6 @@ constexpr const char* kTransmit = "/media/sdcard/transmit/";
 class Processing : public ::testing::Test {
 protected:
     void SetUp() override {
-        config_reset();
         for (const char* dir : {kProcess, kOriginal, kTransmit}) fs::create_directories(root.path(dir));
         clock.pin_wall(kNow);
         // Scheduled sending: four transmissions a day, first sync long ago.

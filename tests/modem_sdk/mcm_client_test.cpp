@@ -21,10 +21,10 @@ TEST_F(McmClient, FirstInitStartsTheRilServiceOnceAndASecondOnlySaysSo) {
     EXPECT_EQ(again, 0u) << "an initialised type leaves the out-parameter alone";
     ASSERT_EQ(QL_MCM_SIM_Client_Init(&sim), 0);
     EXPECT_EQ(sim, nw) << "one shared handle";
-    EXPECT_EQ(count(commands(), "pidof -s mcm_ril_service"), 1u);
-    EXPECT_EQ(count(commands(), kStartScript), 1u);
-    EXPECT_EQ(count(syslog(), "Client 5 is already inited"), 1u);
-    EXPECT_EQ(count(syslog(), "Init mcm client succeed"), 1u);
+    EXPECT_EQ(count_of(commands(), "pidof -s mcm_ril_service"), 1u);
+    EXPECT_EQ(count_of(commands(), kStartScript), 1u);
+    EXPECT_EQ(count_of(syslog(), "Client 5 is already inited"), 1u);
+    EXPECT_EQ(count_of(syslog(), "Init mcm client succeed"), 1u);
     // Releasing SIM keeps the handle for NW; releasing NW too ends it.
     EXPECT_EQ(QL_MCM_SIM_Client_Deinit(sim), 0);
     EXPECT_TRUE(logged("mcm client is still alive, reference count : 1"));
@@ -40,7 +40,7 @@ TEST_F(McmClient, RunningRilServiceIsNotStartedAgain) {
     root_.write("/tmp/mcm_service_ready.flag", "");
     uint32_t dm = 0;
     ASSERT_EQ(QL_MCM_DM_Client_Init(&dm), 0);
-    EXPECT_EQ(count(commands(), kStartScript), 0u);
+    EXPECT_EQ(count_of(commands(), kStartScript), 0u);
 }
 
 TEST_F(McmClient, ClientTypesOutsideTheRegistryAreRefused) {
@@ -101,8 +101,8 @@ TEST_F(McmClient, ConcurrentFirstInitsStartOneClient) {
     results[1] = QL_MCM_NW_Client_Init(&handles[1]);
     first.join();
     EXPECT_EQ(results[0] + results[1], 0);
-    EXPECT_EQ(count(commands(), kStartScript), 1u);
-    EXPECT_EQ(count(syslog(), "Client 5 is already inited"), 1u);
+    EXPECT_EQ(count_of(commands(), kStartScript), 1u);
+    EXPECT_EQ(count_of(syslog(), "Client 5 is already inited"), 1u);
 }
 
 TEST_F(McmClient, InitialisedTypeReturnsWhileAnotherWaitsForItsService) {

@@ -129,7 +129,7 @@ TEST_F(McmServices, SubscriberTextsNeedRoomAndAValidItem) {
     EXPECT_STREQ(iccid, "8944500102198304826F");
     EXPECT_EQ(QL_MCM_SIM_GetIMSI(sim_, nullptr, imsi, sizeof imsi), kQlBadArgument);
     EXPECT_EQ(QL_MCM_SIM_GetIMSI(sim_, &app_, imsi, 0), kQlBadArgument);
-    EXPECT_EQ(count(syslog(), "Invalid param"), 2u);
+    EXPECT_EQ(count_of(syslog(), "Invalid param"), 2u);
     scenario(R"({"slots": [{"state": "ready", "iccid": "", "imsi": ""}]})");
     EXPECT_EQ(QL_MCM_SIM_GetIMSI(sim_, &app_, imsi, sizeof imsi), kQlNoItem);
     EXPECT_TRUE(logged("Cannot get phone number !"));

@@ -142,7 +142,7 @@ TEST_F(Mgmt, BadCodesAndIndicesAreRefused) {
     EXPECT_EQ(QL_APN_Add(&apn.settings, &index), -1);
     EXPECT_EQ(QL_APN_Del(0), -1);
     EXPECT_EQ(QL_APN_Del(25), -1);
-    EXPECT_EQ(count(syslog(), "Invalid param"), 2u);
+    EXPECT_EQ(count_of(syslog(), "Invalid param"), 2u);
     EXPECT_EQ(QL_Data_Call_Stop(25, 0), -1);
     EXPECT_EQ(QL_Data_Call_Stop(1, 3), -1);
     QlDataCallStart start{};

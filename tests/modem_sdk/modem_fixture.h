@@ -27,12 +27,6 @@ protected:
     void withhold(ModemFault fault) const { modem_board_withhold(root_.root(), fault); }
     std::string syslog() const { return root_.read("/sim/ql_sys.log"); }
     bool logged(const std::string& text) const { return syslog().find(text) != std::string::npos; }
-    size_t count(const std::string& text, const std::string& needle) const {
-        size_t n = 0;
-        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-            ++n;
-        return n;
-    }
     std::string commands() const { return root_.read("/sim/commands.log"); }
 
     TestRoot root_;

@@ -37,6 +37,12 @@ void TestRoot::write(const std::string& devicePath, const std::string& content) 
     std::ofstream(path(devicePath), std::ios::binary | std::ios::trunc) << content;
 }
 
+size_t count_of(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
 bool TestRoot::exists(const std::string& devicePath) const { return fs::exists(path(devicePath)); }
 
 ScopedTimeZone::ScopedTimeZone(const char* tz) {

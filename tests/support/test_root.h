@@ -24,6 +24,9 @@ private:
     std::string root_;
 };
 
+// How many times `needle` occurs in `text` (overlaps counted).
+size_t count_of(const std::string& text, const std::string& needle);
+
 // A TZ for the test's lifetime (results that depend on local time fix it).
 class ScopedTimeZone {
 public:
