@@ -3,11 +3,7 @@
 # they compare against come from Debian's packages.
 set -e
 cd "$(dirname "$0")/.."
-./scripts/deps.sh
-for p in libvips-tools imagemagick; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null
-done
+./scripts/deps.sh bench
 cmake --preset host >/dev/null
 cmake --build --preset host
 build/host/bench/resize_bench

@@ -1,15 +1,19 @@
 #!/bin/sh
-# Installs the Debian packages the build, the simulated board and the tests need:
-# the host's, then the module build's (armhf cross toolchain, qemu-user, :armhf -dev).
-# srecord reads HEX files independently for the flashing tests, which also
-# flash real firmware HEX files that arduino-core-avr ships.
+# Installs the Debian packages a command needs, only those missing.
+#   deps.sh          the host build and the simulated board (the wake cycle)
+#   deps.sh tests    also what only the tests need: the module build's armhf cross
+#                    toolchain, qemu-user and :armhf -dev packages, srecord (reads HEX
+#                    files independently for the flashing tests) and the real firmware
+#                    HEX files arduino-core-avr ships
+#   deps.sh bench    also the peer tools the benchmarks compare against
 set -e
-PACKAGES="cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev libexif-dev libstb-dev
-libgtest-dev libgmock-dev jpegoptim libcpp-httplib-dev libssl-dev curl
-srecord arduino-core-avr"
-ARMHF_PACKAGES="g++-arm-linux-gnueabihf qemu-user libcurl4-openssl-dev:armhf libjson-c-dev:armhf
+HOST_PACKAGES="cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev libexif-dev libstb-dev
+libgtest-dev libgmock-dev jpegoptim libcpp-httplib-dev libssl-dev curl"
+TEST_PACKAGES="srecord arduino-core-avr
+g++-arm-linux-gnueabihf qemu-user libcurl4-openssl-dev:armhf libjson-c-dev:armhf
 libexif-dev:armhf libgtest-dev:armhf libgmock-dev:armhf libstdc++6:armhf libssl-dev:armhf
 libcpp-httplib0.11:armhf zlib1g-dev:armhf libbrotli-dev:armhf"
+BENCH_PACKAGES="libvips-tools imagemagick"
 APT="apt-get -o DPkg::Lock::Timeout=900"
 export DEBIAN_FRONTEND=noninteractive
 
@@ -29,12 +33,23 @@ common_kernel_headers() {
     rm -f /tmp/qz_headers_native.$$
 }
 
-missing=$(missing_of $PACKAGES $ARMHF_PACKAGES)
-if [ -n "$missing" ]; then
-    echo "Installing:" $missing
+wanted=$HOST_PACKAGES
+case "${1:-}" in
+    tests) wanted="$wanted $TEST_PACKAGES" ;;
+    bench) wanted="$wanted $BENCH_PACKAGES" ;;
+    "") ;;
+    *) echo "usage: $0 [tests|bench]" >&2; exit 2 ;;
+esac
+missing=$(missing_of $wanted)
+[ -n "$missing" ] || exit 0
+echo "Installing:" $missing
+headers=""
+if echo "$missing" | grep -q ':armhf'; then
     dpkg --print-foreign-architectures | grep -qx armhf || dpkg --add-architecture armhf
-    $APT update -qq
-    headers=$(common_kernel_headers)
-    $APT install -y -qq --allow-downgrades $missing \
-        ${headers:+linux-libc-dev=$headers linux-libc-dev:armhf=$headers} >/dev/null
 fi
+$APT update -qq
+if echo "$missing" | grep -q ':armhf'; then
+    headers=$(common_kernel_headers)
+fi
+$APT install -y -qq --allow-downgrades $missing \
+    ${headers:+linux-libc-dev=$headers linux-libc-dev:armhf=$headers} >/dev/null

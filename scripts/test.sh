@@ -4,7 +4,7 @@
 # QZ_TEST_PRESETS to run fewer (for example "host").
 set -e
 cd "$(dirname "$0")/.."
-./scripts/deps.sh
+./scripts/deps.sh tests
 for preset in ${QZ_TEST_PRESETS:-host asan tsan armhf}; do
     echo "=== $preset"
     start=$(date +%s)
