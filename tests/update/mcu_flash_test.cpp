@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,14 @@ TEST(HexBlocks, RecordsBecomeWordBlocks) {
         EXPECT_EQ(blocks_of(c.hex, result), c.blocks) << c.name;
         EXPECT_EQ(result, c.result) << c.name;
     }
+}
+
+TEST(FlashChecksum, SumsModulo256ThenFlipsAllButTheLowestBit) {
+    uint8_t bytes[23];
+    std::memset(bytes, 0xFF, 22);
+    bytes[22] = 0x4A;  // 22 x 0xFF + 0x4A = 0x1634, 0x34 modulo 256
+    EXPECT_EQ(flash_checksum(bytes, 23), 0xCA);
+    EXPECT_EQ(flash_checksum(bytes, 0), 0xFE);
 }
 
 TEST(HexRefusal, FirmwareThatWouldBeFlashedWrongIsRefusedWhole) {
