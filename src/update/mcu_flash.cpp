@@ -29,9 +29,8 @@ constexpr size_t kPacketSize = 26;
 constexpr uint64_t kAnswerWait = 10000000;  // microseconds
 constexpr unsigned kLoaderSettleSeconds = 5;
 
-// The port of one flashing exchange and the block the loader got last.
+// The port of one flashing exchange.
 int g_flashFd = -1;
-uint16_t g_lastBlockAddress = 0;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -90,7 +89,7 @@ bool checksum_matches(const HexRecord& record) {
 // whole word wait as the carry for the next record.
 class BlockBuilder {
 public:
-    BlockBuilder(uint16_t min_address, const BlockSender& send) : min_(min_address), send_(send) {}
+    explicit BlockBuilder(const BlockSender& send) : send_(send) {}
 
     int add_record(uint16_t address, const uint8_t* data, uint8_t count) {
         if (carry_ && address > carry_->address + kWord) {
@@ -125,19 +124,17 @@ private:
         return block;
     }
 
-    int send(const FlashBlock& block) const { return block.address < min_ ? 0 : send_(block); }
-
     int send_carry() {
         FlashBlock block = *carry_;
         carry_.reset();
         block.length = kWord;
-        return send(block);
+        return send_(block);
     }
 
     int send_words(FlashBlock& block) {
         if (block.length < kWord) {
             block.length = kWord;
-            return send(block);
+            return send_(block);
         }
         const uint8_t whole = static_cast<uint8_t>(block.length & ~(kWord - 1));
         const uint8_t rest = static_cast<uint8_t>(block.length - whole);
@@ -150,10 +147,9 @@ private:
         }
         block.length = whole;
         std::memset(block.data + whole, 0xFF, kFlashBlockMax - whole);
-        return send(block);
+        return send_(block);
     }
 
-    uint16_t min_;
     const BlockSender& send_;
     // Its length counts the real bytes; it goes out as one whole word.
     std::optional<FlashBlock> carry_;
@@ -210,24 +206,34 @@ public:
     FlashPort& operator=(const FlashPort&) = delete;
 };
 
+// Reads the text again and sends its blocks from position `first` on;
+// `last_sent` becomes the position of the last block the loader got. A resend
+// goes by position, not address: records out of address order would
+// otherwise have blocks below the resent one skipped.
+int send_blocks_from(const std::string& text, unsigned first, unsigned& last_sent) {
+    unsigned position = 0;
+    return hex_send_blocks(text.data(), static_cast<uint16_t>(text.size()), 0xFFFF, [&](const FlashBlock& block) {
+        const unsigned at = position++;
+        if (at < first) return 0;
+        const int result = send_block(block);
+        if (result == 0) last_sent = at;
+        return result;
+    });
+}
+
 int flash_text(const std::string& text) {
     FlashPort port;
     sleep_seconds(kLoaderSettleSeconds);
     serial_write(g_flashFd, "UPD\r\n", 5);
-    const auto length = static_cast<uint16_t>(text.size());
-    uint16_t start = 0;
-    for (;;) {
-        int result = hex_send_blocks(text.data(), length, start, 0xFFFF, send_block);
-        if (result == 4) {
-            start = g_lastBlockAddress;
-            continue;
-        }
+    unsigned first = 0, last_sent = 0;
+    for (;; first = last_sent) {
+        const int result = send_blocks_from(text, first, last_sent);
+        if (result == 4) continue;
         if (result != 0) return 0;
         uint8_t answer = 0;
         if (!wait_answer(answer)) return 0;
         if (answer == kLoaderReady) return send_end_packet() ? 1 : 0;
         if (answer != kLoaderResend) return 0;
-        start = g_lastBlockAddress;
     }
 }
 
@@ -239,11 +245,10 @@ uint8_t flash_checksum(const uint8_t* bytes, uint8_t length) {
     return static_cast<uint8_t>((sum & 0xFFu) ^ 0xFEu);
 }
 
-int hex_send_blocks(const char* text, uint16_t length, uint16_t min_address, uint16_t max_address,
-                    const BlockSender& send_block) {
-    if (text == nullptr || length == 0 || max_address < min_address || !send_block) return 2;
+int hex_send_blocks(const char* text, uint16_t length, uint16_t max_address, const BlockSender& send_block) {
+    if (text == nullptr || length == 0 || !send_block) return 2;
     if (text[0] != ':') return 3;
-    BlockBuilder builder(min_address, send_block);
+    BlockBuilder builder(send_block);
     for (size_t at = 0; at < length;) {
         HexRecord record;
         if (decode_record(text, length, at, record) != Decoded::kRecord) return 3;
@@ -298,7 +303,7 @@ std::string hex_refusal(const char* text, size_t length) {
         at = next_record(text, length, at, record.count);
     }
     const BlockSender discard = [](const FlashBlock&) { return 0; };
-    if (hex_send_blocks(text, static_cast<uint16_t>(length), 0, 0xFFFF, discard) != 0)
+    if (hex_send_blocks(text, static_cast<uint16_t>(length), 0xFFFF, discard) != 0)
         return "a record goes back into the block before it";
     return {};
 }
@@ -339,7 +344,6 @@ int send_block(const FlashBlock& block) {
     packet[4] = static_cast<uint8_t>(block.length / kWord);
     std::memcpy(packet + 5, block.data, block.length);
     packet[25] = flash_checksum(packet + 2, 23);
-    g_lastBlockAddress = static_cast<uint16_t>(block.address);
     return send_packet(packet) ? 0 : 1;
 }
 

@@ -18,7 +18,7 @@ const std::string kDebianHex = "/usr/share/arduino/hardware/arduino/avr/bootload
 // "0108:0809FFFF...": each block's address and bytes as sent.
 std::vector<std::string> blocks_of(const std::string& hex, int& result) {
     std::vector<std::string> blocks;
-    result = hex_send_blocks(hex.data(), static_cast<uint16_t>(hex.size()), 0, 0xFFFF,
+    result = hex_send_blocks(hex.data(), static_cast<uint16_t>(hex.size()), 0xFFFF,
                              [&](const FlashBlock& block) {
                                  char text[64];
                                  int at = std::snprintf(text, sizeof text, "%04X:", static_cast<unsigned>(block.address));
@@ -120,8 +120,10 @@ TEST_F(Flashing, TheLoaderGetsTheFileByteForByteDespiteResends) {
     const std::string file = sim_read_file(kDebianHex + "atmega/ATmegaBOOT_168_atmega328.hex");
     const std::string carried = hex_record(0x0100, counting(0, 10)) + hex_record(0x010A, counting(10, 16)) +
                                 hex_record(0x0200, counting(0, 16)) + ":00000001FF\r\n";
+    const std::string outOfOrder = hex_record(0x0200, counting(0, 16)) + hex_record(0x0100, counting(16, 16));
     const std::pair<std::string, LoaderFaults> cases[] = {
         {file, {}}, {file, {0x7C00, -1, -1}}, {carried, {0x0200, -1, -1}}, {carried, {0x0108, -1, -1}},
+        {outOfOrder, {0x0200, -1, -1}},
     };
     for (const auto& [hex, faults] : cases) {
         root.write("/sent.hex", hex);
