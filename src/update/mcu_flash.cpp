@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <vector>
 
 #include "device_root.h"
 #include "event_log.h"
@@ -21,6 +22,7 @@ constexpr uint8_t kRecordDataMax = 16;
 // ":" count(2) address(4) type(2) checksum(2)
 constexpr size_t kRecordFrame = 11;
 constexpr uint8_t kTypeData = 0x00;
+constexpr uint8_t kTypeEnd = 0x01;
 constexpr uint8_t kTypeSegment = 0x02;
 constexpr uint8_t kTypeLinear = 0x04;
 constexpr uint32_t kAddressSpace = 0x10000;
@@ -84,6 +86,59 @@ bool checksum_matches(const HexRecord& record) {
     for (uint8_t i = 0; i < record.count; ++i) sum += record.data[i];
     return (sum & 0xFFu) == 0;
 }
+
+// Follows a text's records as the loader would program them: the base an
+// address record sets, whether the end-of-file record came, and the value
+// each address was given.
+class RecordCheck {
+public:
+    // What keeps the next record from being flashed as it reads; empty when nothing.
+    std::string problem(const HexRecord& record) {
+        if (record.count > kRecordDataMax) return "holds more than 16 data bytes";
+        if (!checksum_matches(record)) return "has a wrong checksum";
+        switch (record.type) {
+            case kTypeData: return data_problem(record);
+            case kTypeEnd:
+                ended_ = true;
+                return {};
+            case kTypeSegment:
+            case kTypeLinear: return address_problem(record);
+            default: return {};
+        }
+    }
+
+private:
+    std::string address_problem(const HexRecord& record) {
+        if (record.count != 2) return "is not an address record";
+        const uint32_t extended = static_cast<uint32_t>(record.data[0] << 8 | record.data[1]);
+        base_ = record.type == kTypeSegment ? extended << 4 : extended << 16;
+        return {};
+    }
+
+    std::string data_problem(const HexRecord& record) {
+        if (ended_) return "is data after the end-of-file record";
+        if (base_ != 0) return "lies beyond 0xFFFF by an extended address";
+        if (record.address + record.count > kAddressSpace) return "runs past 0xFFFF";
+        for (uint8_t i = 0; i < record.count; ++i) {
+            const uint32_t address = record.address + i;
+            // The loader would program the AND of both values.
+            if (given_[address] && image_[address] != record.data[i]) {
+                char why[48];
+                std::snprintf(why, sizeof why, "gives 0x%04X a second, different value",
+                              static_cast<unsigned>(address));
+                return why;
+            }
+            given_[address] = true;
+            image_[address] = record.data[i];
+        }
+        return {};
+    }
+
+    uint32_t base_ = 0;
+    bool ended_ = false;
+    std::vector<bool> given_ = std::vector<bool>(kAddressSpace);
+    std::vector<uint8_t> image_ = std::vector<uint8_t>(kAddressSpace);
+};
 
 // Turns records into word-aligned blocks; the 1 to 3 bytes after the last
 // whole word wait as the carry for the next record.
@@ -263,43 +318,18 @@ int hex_send_blocks(const char* text, uint16_t length, uint16_t max_address, con
 }
 
 std::string hex_refusal(const char* text, size_t length) {
-    char why[96];
-    if (length >= kAddressSpace) {
-        std::snprintf(why, sizeof why, "%zu bytes is too long", length);
-        return why;
-    }
+    if (length >= kAddressSpace) return std::to_string(length) + " bytes is too long";
     if (text == nullptr || length == 0) return "the file is empty";
-    uint32_t base = 0;
+    RecordCheck check;
     unsigned number = 0;
     for (size_t at = 0; at < length;) {
         HexRecord record;
         ++number;
         Decoded decoded = decode_record(text, length, at, record);
         if (decoded == Decoded::kNotRecord) return "the text does not start with ':'";
-        if (decoded == Decoded::kBroken) {
-            std::snprintf(why, sizeof why, "record %u is cut short or not hexadecimal", number);
-            return why;
-        }
-        const char* problem = nullptr;
-        const uint32_t extended = record.count == 2 ? (record.data[0] << 8 | record.data[1]) : 0;
-        if (record.count > kRecordDataMax)
-            problem = "holds more than 16 data bytes";
-        else if (!checksum_matches(record))
-            problem = "has a wrong checksum";
-        else if ((record.type == kTypeSegment || record.type == kTypeLinear) && record.count != 2)
-            problem = "is not an address record";
-        else if (record.type == kTypeSegment)
-            base = extended << 4;
-        else if (record.type == kTypeLinear)
-            base = extended << 16;
-        else if (record.type == kTypeData && base != 0)
-            problem = "lies beyond 0xFFFF by an extended address";
-        else if (record.type == kTypeData && record.address + record.count > kAddressSpace)
-            problem = "runs past 0xFFFF";
-        if (problem != nullptr) {
-            std::snprintf(why, sizeof why, "record %u %s", number, problem);
-            return why;
-        }
+        const std::string problem =
+            decoded == Decoded::kBroken ? "is cut short or not hexadecimal" : check.problem(record);
+        if (!problem.empty()) return "record " + std::to_string(number) + " " + problem;
         at = next_record(text, length, at, record.count);
     }
     const BlockSender discard = [](const FlashBlock&) { return 0; };

@@ -37,8 +37,9 @@ int hex_send_blocks(const char* text, uint16_t length, uint16_t max_address, con
 
 // Why the text would not be flashed as it reads (too long for a 16-bit
 // length, a record that does not decode, a wrong checksum, data placed above
-// 0xFFFF by an extended address, a record the sender stops at); empty when
-// it can be flashed.
+// 0xFFFF by an extended address, data records giving one address two
+// different values or coming after the end-of-file record, a record the
+// sender stops at); empty when it can be flashed.
 std::string hex_refusal(const char* text, size_t length);
 
 // Waits for the loader's request, then sends the block in a data packet:
