@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <vector>
 
 #include "device_root.h"
 #include "event_log.h"
@@ -21,6 +22,7 @@ constexpr uint8_t kRecordDataMax = 16;
 // ":" count(2) address(4) type(2) checksum(2)
 constexpr size_t kRecordFrame = 11;
 constexpr uint8_t kTypeData = 0x00;
+constexpr uint8_t kTypeEnd = 0x01;
 constexpr uint8_t kTypeSegment = 0x02;
 constexpr uint8_t kTypeLinear = 0x04;
 constexpr uint32_t kAddressSpace = 0x10000;
@@ -29,9 +31,8 @@ constexpr size_t kPacketSize = 26;
 constexpr uint64_t kAnswerWait = 10000000;  // microseconds
 constexpr unsigned kLoaderSettleSeconds = 5;
 
-// The port of one flashing exchange and the block the loader got last.
+// The port of one flashing exchange.
 int g_flashFd = -1;
-uint16_t g_lastBlockAddress = 0;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -86,11 +87,64 @@ bool checksum_matches(const HexRecord& record) {
     return (sum & 0xFFu) == 0;
 }
 
+// Follows a text's records as the loader would program them: the base an
+// address record sets, whether the end-of-file record came, and the value
+// each address was given.
+class RecordCheck {
+public:
+    // What keeps the next record from being flashed as it reads; empty when nothing.
+    std::string problem(const HexRecord& record) {
+        if (record.count > kRecordDataMax) return "holds more than 16 data bytes";
+        if (!checksum_matches(record)) return "has a wrong checksum";
+        switch (record.type) {
+            case kTypeData: return data_problem(record);
+            case kTypeEnd:
+                ended_ = true;
+                return {};
+            case kTypeSegment:
+            case kTypeLinear: return address_problem(record);
+            default: return {};
+        }
+    }
+
+private:
+    std::string address_problem(const HexRecord& record) {
+        if (record.count != 2) return "is not an address record";
+        const uint32_t extended = static_cast<uint32_t>(record.data[0] << 8 | record.data[1]);
+        base_ = record.type == kTypeSegment ? extended << 4 : extended << 16;
+        return {};
+    }
+
+    std::string data_problem(const HexRecord& record) {
+        if (ended_) return "is data after the end-of-file record";
+        if (base_ != 0) return "lies beyond 0xFFFF by an extended address";
+        if (record.address + record.count > kAddressSpace) return "runs past 0xFFFF";
+        for (uint8_t i = 0; i < record.count; ++i) {
+            const uint32_t address = record.address + i;
+            // The loader would program the AND of both values.
+            if (given_[address] && image_[address] != record.data[i]) {
+                char why[48];
+                std::snprintf(why, sizeof why, "gives 0x%04X a second, different value",
+                              static_cast<unsigned>(address));
+                return why;
+            }
+            given_[address] = true;
+            image_[address] = record.data[i];
+        }
+        return {};
+    }
+
+    uint32_t base_ = 0;
+    bool ended_ = false;
+    std::vector<bool> given_ = std::vector<bool>(kAddressSpace);
+    std::vector<uint8_t> image_ = std::vector<uint8_t>(kAddressSpace);
+};
+
 // Turns records into word-aligned blocks; the 1 to 3 bytes after the last
 // whole word wait as the carry for the next record.
 class BlockBuilder {
 public:
-    BlockBuilder(uint16_t min_address, const BlockSender& send) : min_(min_address), send_(send) {}
+    explicit BlockBuilder(const BlockSender& send) : send_(send) {}
 
     int add_record(uint16_t address, const uint8_t* data, uint8_t count) {
         if (carry_ && address > carry_->address + kWord) {
@@ -125,19 +179,17 @@ private:
         return block;
     }
 
-    int send(const FlashBlock& block) const { return block.address < min_ ? 0 : send_(block); }
-
     int send_carry() {
         FlashBlock block = *carry_;
         carry_.reset();
         block.length = kWord;
-        return send(block);
+        return send_(block);
     }
 
     int send_words(FlashBlock& block) {
         if (block.length < kWord) {
             block.length = kWord;
-            return send(block);
+            return send_(block);
         }
         const uint8_t whole = static_cast<uint8_t>(block.length & ~(kWord - 1));
         const uint8_t rest = static_cast<uint8_t>(block.length - whole);
@@ -150,10 +202,9 @@ private:
         }
         block.length = whole;
         std::memset(block.data + whole, 0xFF, kFlashBlockMax - whole);
-        return send(block);
+        return send_(block);
     }
 
-    uint16_t min_;
     const BlockSender& send_;
     // Its length counts the real bytes; it goes out as one whole word.
     std::optional<FlashBlock> carry_;
@@ -210,24 +261,34 @@ public:
     FlashPort& operator=(const FlashPort&) = delete;
 };
 
+// Reads the text again and sends its blocks from position `first` on;
+// `last_sent` becomes the position of the last block the loader got. A resend
+// goes by position, not address: records out of address order would
+// otherwise have blocks below the resent one skipped.
+int send_blocks_from(const std::string& text, unsigned first, unsigned& last_sent) {
+    unsigned position = 0;
+    return hex_send_blocks(text.data(), static_cast<uint16_t>(text.size()), 0xFFFF, [&](const FlashBlock& block) {
+        const unsigned at = position++;
+        if (at < first) return 0;
+        const int result = send_block(block);
+        if (result == 0) last_sent = at;
+        return result;
+    });
+}
+
 int flash_text(const std::string& text) {
     FlashPort port;
     sleep_seconds(kLoaderSettleSeconds);
     serial_write(g_flashFd, "UPD\r\n", 5);
-    const auto length = static_cast<uint16_t>(text.size());
-    uint16_t start = 0;
-    for (;;) {
-        int result = hex_send_blocks(text.data(), length, start, 0xFFFF, send_block);
-        if (result == 4) {
-            start = g_lastBlockAddress;
-            continue;
-        }
+    unsigned first = 0, last_sent = 0;
+    for (;; first = last_sent) {
+        const int result = send_blocks_from(text, first, last_sent);
+        if (result == 4) continue;
         if (result != 0) return 0;
         uint8_t answer = 0;
         if (!wait_answer(answer)) return 0;
         if (answer == kLoaderReady) return send_end_packet() ? 1 : 0;
         if (answer != kLoaderResend) return 0;
-        start = g_lastBlockAddress;
     }
 }
 
@@ -239,11 +300,10 @@ uint8_t flash_checksum(const uint8_t* bytes, uint8_t length) {
     return static_cast<uint8_t>((sum & 0xFFu) ^ 0xFEu);
 }
 
-int hex_send_blocks(const char* text, uint16_t length, uint16_t min_address, uint16_t max_address,
-                    const BlockSender& send_block) {
-    if (text == nullptr || length == 0 || max_address < min_address || !send_block) return 2;
+int hex_send_blocks(const char* text, uint16_t length, uint16_t max_address, const BlockSender& send_block) {
+    if (text == nullptr || length == 0 || !send_block) return 2;
     if (text[0] != ':') return 3;
-    BlockBuilder builder(min_address, send_block);
+    BlockBuilder builder(send_block);
     for (size_t at = 0; at < length;) {
         HexRecord record;
         if (decode_record(text, length, at, record) != Decoded::kRecord) return 3;
@@ -258,47 +318,22 @@ int hex_send_blocks(const char* text, uint16_t length, uint16_t min_address, uin
 }
 
 std::string hex_refusal(const char* text, size_t length) {
-    char why[96];
-    if (length >= kAddressSpace) {
-        std::snprintf(why, sizeof why, "%zu bytes is too long", length);
-        return why;
-    }
+    if (length >= kAddressSpace) return std::to_string(length) + " bytes is too long";
     if (text == nullptr || length == 0) return "the file is empty";
-    uint32_t base = 0;
+    RecordCheck check;
     unsigned number = 0;
     for (size_t at = 0; at < length;) {
         HexRecord record;
         ++number;
         Decoded decoded = decode_record(text, length, at, record);
         if (decoded == Decoded::kNotRecord) return "the text does not start with ':'";
-        if (decoded == Decoded::kBroken) {
-            std::snprintf(why, sizeof why, "record %u is cut short or not hexadecimal", number);
-            return why;
-        }
-        const char* problem = nullptr;
-        const uint32_t extended = record.count == 2 ? (record.data[0] << 8 | record.data[1]) : 0;
-        if (record.count > kRecordDataMax)
-            problem = "holds more than 16 data bytes";
-        else if (!checksum_matches(record))
-            problem = "has a wrong checksum";
-        else if ((record.type == kTypeSegment || record.type == kTypeLinear) && record.count != 2)
-            problem = "is not an address record";
-        else if (record.type == kTypeSegment)
-            base = extended << 4;
-        else if (record.type == kTypeLinear)
-            base = extended << 16;
-        else if (record.type == kTypeData && base != 0)
-            problem = "lies beyond 0xFFFF by an extended address";
-        else if (record.type == kTypeData && record.address + record.count > kAddressSpace)
-            problem = "runs past 0xFFFF";
-        if (problem != nullptr) {
-            std::snprintf(why, sizeof why, "record %u %s", number, problem);
-            return why;
-        }
+        const std::string problem =
+            decoded == Decoded::kBroken ? "is cut short or not hexadecimal" : check.problem(record);
+        if (!problem.empty()) return "record " + std::to_string(number) + " " + problem;
         at = next_record(text, length, at, record.count);
     }
     const BlockSender discard = [](const FlashBlock&) { return 0; };
-    if (hex_send_blocks(text, static_cast<uint16_t>(length), 0, 0xFFFF, discard) != 0)
+    if (hex_send_blocks(text, static_cast<uint16_t>(length), 0xFFFF, discard) != 0)
         return "a record goes back into the block before it";
     return {};
 }
@@ -339,7 +374,6 @@ int send_block(const FlashBlock& block) {
     packet[4] = static_cast<uint8_t>(block.length / kWord);
     std::memcpy(packet + 5, block.data, block.length);
     packet[25] = flash_checksum(packet + 2, 23);
-    g_lastBlockAddress = static_cast<uint16_t>(block.address);
     return send_packet(packet) ? 0 : 1;
 }
 

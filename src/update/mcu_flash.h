@@ -26,21 +26,20 @@ constexpr uint8_t kLoaderReady = 0x01;
 constexpr uint8_t kLoaderResend = 0x02;
 
 // Reads the Intel HEX text into blocks, in text order, and hands each to
-// `send_block`. Records above max_address are skipped; blocks below
-// min_address are built but not sent, so that a resend repeats a block that
-// carried bytes of an earlier record whole.
+// `send_block`; records above max_address are skipped. The same text always
+// gives the same blocks in the same order, so a resend can count them.
 //   0 every block was sent
 //   1 a record goes back into the carry or a block would exceed 20 bytes
 //   2 bad arguments
 //   3 syntax error (no ":", a count above 16, a record cut short or not hex)
 //   other: the first result of send_block other than 0
-int hex_send_blocks(const char* text, uint16_t length, uint16_t min_address, uint16_t max_address,
-                    const BlockSender& send_block);
+int hex_send_blocks(const char* text, uint16_t length, uint16_t max_address, const BlockSender& send_block);
 
 // Why the text would not be flashed as it reads (too long for a 16-bit
 // length, a record that does not decode, a wrong checksum, data placed above
-// 0xFFFF by an extended address, a record the sender stops at); empty when
-// it can be flashed.
+// 0xFFFF by an extended address, data records giving one address two
+// different values or coming after the end-of-file record, a record the
+// sender stops at); empty when it can be flashed.
 std::string hex_refusal(const char* text, size_t length);
 
 // Waits for the loader's request, then sends the block in a data packet:
