@@ -4,6 +4,7 @@
 #include "cloud_emulator.h"
 #include "json_util.h"
 #include "modem_board.h"
+#include "scenario_reader.h"
 #include "sim_files.h"
 #include "update_package.h"
 
@@ -153,12 +154,20 @@ void report(const SimBoard& board, const CloudEmulator* cloud, std::ostream& out
     out << "== Daemon standard output\n" << board.daemon_output() << "\n";
 }
 
+bool play_steps(SimBoard& board, json_object* scenario, std::ostream& out) {
+    json_object* steps = json_member_array(scenario, "steps");
+    for (size_t i = 0; steps && i < json_object_array_length(steps); ++i)
+        if (!play_step(board, json_object_array_get_idx(steps, i), out)) return false;
+    return true;
+}
+
 }  // namespace
 
 int run_scenario(const std::string& file, SimBoard::Options options, std::ostream& out) {
-    JsonPtr scenario(json_object_from_file(file.c_str()));
+    std::string error;
+    JsonPtr scenario = scenario_read(file, error);
     if (!scenario) {
-        out << "cannot read scenario " << file << "\n";
+        out << error << "\n";
         return 2;
     }
     if (double speed = seconds_member(scenario.get(), "clock_speed"); speed > 0)
@@ -171,22 +180,12 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     prepare_camera(board, scenario.get());
     prepare_modem(board, scenario.get());
     std::unique_ptr<CloudEmulator> cloud = prepare_cloud(board, scenario.get());
-    if (!cloud && json_member_object(scenario.get(), "cloud")) {
-        out << "cannot start the cloud service\n";
-        return 1;
-    }
+    bool ok = cloud || !json_member_object(scenario.get(), "cloud");
+    if (!ok) out << "cannot start the cloud service\n";
     if (!prepare_update(board, scenario.get())) out << "cannot lay the update package\n";
     if (auto description = text_member(scenario.get(), "description"); !description.empty())
         board.note(description);
-    if (!board.start_daemon()) {
-        report(board, cloud.get(), out);
-        return 1;
-    }
-    json_object* steps = nullptr;
-    bool ok = json_object_object_get_ex(scenario.get(), "steps", &steps) &&
-              json_object_is_type(steps, json_type_array);
-    for (size_t i = 0; ok && i < json_object_array_length(steps); ++i)
-        ok = play_step(board, json_object_array_get_idx(steps, i), out);
+    ok = ok && board.start_daemon() && play_steps(board, scenario.get(), out);
     board.stop_daemon();
     if (cloud) cloud->stop();
     report(board, cloud.get(), out);
