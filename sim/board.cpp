@@ -365,8 +365,9 @@ std::string SimBoard::read_file(const std::string& devicePath) const {
     return sim_read_file(root_ + devicePath);
 }
 
-std::string SimBoard::sanitizer_report() const {
-    const std::string output = daemon_output();
+std::string SimBoard::sanitizer_report() const { return sim_sanitizer_report(daemon_output()); }
+
+std::string sim_sanitizer_report(const std::string& output) {
     size_t first = std::string::npos;
     for (const char* mark : {"Sanitizer", "runtime error:"})
         first = std::min(first, output.find(mark));

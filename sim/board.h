@@ -98,5 +98,8 @@ private:
     ModemBoard modemBoard_;
 };
 
+// A program's output from the first sanitizer report on; empty when there is none.
+std::string sim_sanitizer_report(const std::string& output);
+
 // Shows control bytes readably: "RDY<CR><LF>", "<ACK>", "<EOT>".
 std::string sim_printable(const std::string& bytes);

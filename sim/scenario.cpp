@@ -19,6 +19,7 @@
 namespace {
 
 using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
 std::string text_member(json_object* step, const char* key) {
     const char* text = json_member_string(step, key);
@@ -34,13 +35,30 @@ double seconds_member(json_object* step, const char* key) {
 
 milliseconds ms(double seconds) { return milliseconds(static_cast<long>(seconds * 1000)); }
 
+// Waits until the event log holds the text; notes how long that took.
+bool wait_log(SimBoard& board, const std::string& text, milliseconds within) {
+    const auto start = Clock::now();
+    while (board.read_file("/media/sdcard/log.txt").find(text) == std::string::npos) {
+        if (Clock::now() - start > within) return false;
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    board.note("the event log shows \"" + text + "\" after " + std::to_string(waited) + " ms");
+    return true;
+}
+
 bool play_step(SimBoard& board, json_object* step, std::ostream& out) {
     if (auto note = text_member(step, "note"); !note.empty()) board.note(note);
     if (double pause = seconds_member(step, "pause"); pause >= 0)
         std::this_thread::sleep_for(ms(pause));
+    double within = seconds_member(step, "within");
+    if (within < 0) within = 10;
+    if (auto logged = text_member(step, "wait_log"); !logged.empty() && !wait_log(board, logged, ms(within))) {
+        out << "FAILED: no \"" << logged << "\" in the event log within " << within << " s\n";
+        return false;
+    }
     if (auto expected = text_member(step, "expect"); !expected.empty()) {
-        double within = seconds_member(step, "within");
-        if (!board.mcu_wait_for(expected, ms(within < 0 ? 10 : within))) {
+        if (!board.mcu_wait_for(expected, ms(within))) {
             out << "FAILED: no " << sim_printable(expected) << " from the daemon\n";
             return false;
         }

@@ -81,7 +81,7 @@ const Shape& scenario_shape() {
         {"cloud", cloud_shape()},
         {"update_package", object({{"manifest", kAnyObject}, {"firmware_file", kText}})},
         {"mcu_loader", object({{"resend_at", kNumber}, {"refuse_at", kNumber}, {"silent_at", kNumber}})},
-        {"steps", list(object({{"note", kText}, {"pause", kNumber}, {"expect", kText},
+        {"steps", list(object({{"note", kText}, {"pause", kNumber}, {"wait_log", kText}, {"expect", kText},
                                {"within", kNumber}, {"send", kText}, {"answer_within", kNumber},
                                {"exit_within", kNumber}}))},
     });
