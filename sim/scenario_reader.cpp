@@ -54,7 +54,8 @@ Shape modem_shape() {
         {"failures", failures},
         {"at", object({{"delay", kNumber},
                        {"servingcell", object({{"state", kText}, {"fields", kText}})},
-                       {"commands", map(object({{"errors", kNumber}, {"delay", kNumber}, {"silent", kFlag}}))}})},
+                       {"commands",
+                        map(object({{"errors", kNumber}, {"delay", kNumber}, {"silent", kFlag}}))}})},
     });
 }
 
@@ -129,7 +130,8 @@ std::string check_members(json_object* value, const Shape& shape, const std::str
         if (known == nullptr && shape.messageIds && is_message_id(name)) continue;
         if (known == nullptr) {
             std::string names;
-            for (const Member& candidate : shape.members) names += std::string(names.empty() ? "" : ", ") + candidate.name;
+            for (const Member& candidate : shape.members)
+                names += std::string(names.empty() ? "" : ", ") + candidate.name;
             return place(where) + ": unknown member \"" + name + "\" (known: " + names + ")";
         }
         if (std::string error = check(member, known->shape, prefix + name); !error.empty()) return error;
@@ -176,8 +178,9 @@ JsonPtr parse_strictly(const std::string& file, const std::string& text, std::st
     if (status == json_tokener_success) return value;
     // The tokener stops at the character it could not take.
     const bool cut = status == json_tokener_continue;
-    error = file + ":" + line_and_column(text, cut ? text.size() : json_tokener_get_parse_end(tokener.get())) +
-            ": JSON syntax error: " + (cut ? "the file ends inside the JSON" : json_tokener_error_desc(status));
+    const size_t where = cut ? text.size() : json_tokener_get_parse_end(tokener.get());
+    error = file + ":" + line_and_column(text, where) + ": JSON syntax error: " +
+            (cut ? "the file ends inside the JSON" : json_tokener_error_desc(status));
     return nullptr;
 }
 

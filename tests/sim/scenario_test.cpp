@@ -38,8 +38,9 @@ TEST(ScenarioReader, NamesTheMisspeltMemberOrTheSyntaxErrorAndWhereItIs) {
 }
 
 // "getsignalbar" right after the bring-up started answers 0; waiting for the
-// data call in the event log makes it answer the modem's signal.
-TEST(ScenarioRun, StepWaitsForTheDataCall) {
+// data call in the event log makes it answer the modem's signal. The cloud's
+// files land beside the camera's card.
+TEST(ScenarioRun, StepWaitsForTheDataCallAndTheCloudFilesCanBeOpened) {
     TestRoot folder;
     const std::string file = folder.path("/scenario.json");
     sim_write_file(file, R"({
@@ -63,6 +64,8 @@ TEST(ScenarioRun, StepWaitsForTheDataCall) {
     const size_t asked = transcript.find("MCU -> qz+getsignalbar<CR>");
     ASSERT_NE(asked, std::string::npos) << transcript;
     EXPECT_EQ(transcript.find("MCU <- ", asked), transcript.find("MCU <- 4<CR><LF>", asked)) << transcript;
+    EXPECT_EQ(sim_read_file(options.root + "/sim/cloud/PICT0001.JPG").rfind("\xFF\xD8", 0), 0u);
+    EXPECT_NE(transcript.find("copied to " + options.root + "/sim/cloud/"), std::string::npos);
     EXPECT_EQ(sim_sanitizer_report(sim_read_file(options.root + "/sim/daemon.out")), "");
 }
 
