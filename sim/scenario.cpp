@@ -119,15 +119,18 @@ void prepare_camera(const SimBoard& board, json_object* scenario) {
         camera_card_fail_transfers(board.root(), failures);
 }
 
-// "update_package": {"manifest": {...}, "firmware_file": "x.hex"}; "mcu_loader": faults.
-bool prepare_update(const SimBoard& board, json_object* scenario) {
+// "update_package": {"manifest": {...}, "firmware_file": "x.hex"}; why it failed, empty when it did not.
+std::string prepare_update(const SimBoard& board, json_object* scenario) {
     json_object* package = json_member_object(scenario, "update_package");
-    if (package == nullptr) return true;
+    if (package == nullptr) return {};
     UpdatePackage update;
     json_object* manifest = json_member_object(package, "manifest");
     update.manifest = manifest ? json_object_to_json_string_ext(manifest, JSON_C_TO_STRING_PLAIN) : "";
-    if (const char* firmware = json_member_string(package, "firmware_file")) update.firmware = sim_read_file(firmware);
-    return update_package_lay(board.root(), update);
+    if (const char* firmware = json_member_string(package, "firmware_file")) {
+        update.firmware = sim_read_file(firmware);
+        if (update.firmware.empty()) return std::string("cannot read update_package.firmware_file ") + firmware;
+    }
+    return update_package_lay(board.root(), update) ? "" : "cannot lay the update package";
 }
 
 LoaderFaults loader_faults(json_object* scenario) {
@@ -215,7 +218,7 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     std::unique_ptr<CloudEmulator> cloud = prepare_cloud(board, scenario.get());
     const bool cloudStarted = cloud || !json_member_object(scenario.get(), "cloud");
     std::string failure = cloudStarted ? "" : "cannot start the cloud service";
-    if (!prepare_update(board, scenario.get())) out << "cannot lay the update package\n";
+    if (failure.empty()) failure = prepare_update(board, scenario.get());
     if (auto description = text_member(scenario.get(), "description"); !description.empty())
         board.note(description);
     if (failure.empty() && !board.start_daemon()) failure = "qz_daemon did not start";
