@@ -137,11 +137,12 @@ std::string sim_printable(const std::string& bytes) {
 }
 
 SimBoard::SimBoard(Options options) : options_(std::move(options)) {
-    root_ = options_.root;
+    // The daemon leaves its working folder when it detaches: the root must not be relative.
+    root_ = options_.root.empty() ? "" : fs::absolute(options_.root).string();
     if (root_.empty()) {
         char pattern[] = "/tmp/qz_sim.XXXXXX";
         root_ = mkdtemp(pattern);
-        ownsRoot_ = true;
+        keepRoot_ = std::getenv("QZ_SIM_KEEP_ROOT") != nullptr;
     }
     lay_out_root();
     open_ports();
@@ -154,7 +155,7 @@ SimBoard::~SimBoard() {
     if (atThread_.joinable()) atThread_.join();
     for (int fd : {mcuMaster_, mcuSlave_, atMaster_, atSlave_})
         if (fd >= 0) close(fd);
-    if (ownsRoot_ && std::getenv("QZ_SIM_KEEP_ROOT") == nullptr) {
+    if (!keepRoot_) {
         std::error_code ignored;
         fs::remove_all(root_, ignored);
     }
@@ -365,8 +366,9 @@ std::string SimBoard::read_file(const std::string& devicePath) const {
     return sim_read_file(root_ + devicePath);
 }
 
-std::string SimBoard::sanitizer_report() const {
-    const std::string output = daemon_output();
+std::string SimBoard::sanitizer_report() const { return sim_sanitizer_report(daemon_output()); }
+
+std::string sim_sanitizer_report(const std::string& output) {
     size_t first = std::string::npos;
     for (const char* mark : {"Sanitizer", "runtime error:"})
         first = std::min(first, output.find(mark));

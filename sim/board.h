@@ -38,6 +38,9 @@ public:
     SimBoard& operator=(const SimBoard&) = delete;
 
     const std::string& root() const { return root_; }
+    // A root of its own goes with the board unless QZ_SIM_KEEP_ROOT is set or this is called.
+    void keep_root() { keepRoot_ = true; }
+    bool keeps_root() const { return keepRoot_; }
     std::string path(const std::string& devicePath) const { return root_ + devicePath; }
 
     // Starts qz_daemon on this root and follows it after it detaches.
@@ -82,7 +85,7 @@ private:
 
     Options options_;
     std::string root_;
-    bool ownsRoot_ = false;
+    bool keepRoot_ = true;
     int mcuMaster_ = -1, mcuSlave_ = -1, atMaster_ = -1, atSlave_ = -1;
     pid_t daemonPid_ = -1;
     int exitStatus_ = -1;
@@ -97,6 +100,9 @@ private:
     std::unique_ptr<McuLoader> loader_;  // only the MCU reader thread uses it
     ModemBoard modemBoard_;
 };
+
+// A program's output from the first sanitizer report on; empty when there is none.
+std::string sim_sanitizer_report(const std::string& output);
 
 // Shows control bytes readably: "RDY<CR><LF>", "<ACK>", "<EOT>".
 std::string sim_printable(const std::string& bytes);

@@ -9,9 +9,9 @@ struct CameraCard {
     int oldPictures = 1;       // taken two days ago
     int width = 4000;          // 12 MP by default
     int height = 3000;
-    bool withoutExif = true;   // one more picture with no EXIF block
-    bool notAPicture = true;   // a .JPG that is no JPEG
-    bool movie = true;         // an .AVI
+    bool withoutExif = false;  // one more picture with no EXIF block
+    bool notAPicture = false;  // a .JPG that is no JPEG
+    bool movie = false;        // an .AVI
 };
 
 // Writes the card's files, oldest first, each with its own modification time.

@@ -4,6 +4,7 @@
 #include "cloud_emulator.h"
 #include "json_util.h"
 #include "modem_board.h"
+#include "scenario_reader.h"
 #include "sim_files.h"
 #include "update_package.h"
 
@@ -12,12 +13,26 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <vector>
 #include <thread>
 
 namespace {
 
 using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+const char* const kLegend =
+    "  MCU -> text   the MCU sends the daemon a line (dev/ttyHS0)\n"
+    "  MCU <- text   the daemon sends the MCU bytes, one transcript line per read\n"
+    "  AT  <- text   the daemon sends the modem's AT port a line (dev/smd9)\n"
+    "  --- text      a note of the scenario or the board\n"
+    "  <CR> <LF>     carriage return, line feed: the end of a line\n"
+    "  <ACK>         0x06, keep-alive: a long command (transfer, process, sync, firstsync) is still at work\n"
+    "  <EOT>         0x04, end mark: the command has finished; the text before it is its answer:\n"
+    "                \"1<EOT>\" after transfer means copied (0: failed), \"0 0<CR><LF>\" after getnextsync\n"
+    "                is the next sync's hour and minute (the README's MCU command table has every answer)\n"
+    "  <NUL>, <1B>   other control bytes, by name or in hex\n";
 
 std::string text_member(json_object* step, const char* key) {
     const char* text = json_member_string(step, key);
@@ -33,35 +48,46 @@ double seconds_member(json_object* step, const char* key) {
 
 milliseconds ms(double seconds) { return milliseconds(static_cast<long>(seconds * 1000)); }
 
-bool play_step(SimBoard& board, json_object* step, std::ostream& out) {
+// Waits until the event log holds the text; notes how long that took.
+bool wait_log(SimBoard& board, const std::string& text, milliseconds within) {
+    const auto start = Clock::now();
+    while (board.read_file("/media/sdcard/log.txt").find(text) == std::string::npos) {
+        if (Clock::now() - start > within) return false;
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    board.note("the event log shows \"" + text + "\" after " + std::to_string(waited) + " ms");
+    return true;
+}
+
+// Plays one step; why it failed, empty when it did not.
+std::string play_step(SimBoard& board, json_object* step) {
     if (auto note = text_member(step, "note"); !note.empty()) board.note(note);
     if (double pause = seconds_member(step, "pause"); pause >= 0)
         std::this_thread::sleep_for(ms(pause));
-    if (auto expected = text_member(step, "expect"); !expected.empty()) {
-        double within = seconds_member(step, "within");
-        if (!board.mcu_wait_for(expected, ms(within < 0 ? 10 : within))) {
-            out << "FAILED: no " << sim_printable(expected) << " from the daemon\n";
-            return false;
-        }
+    double within = seconds_member(step, "within");
+    if (within < 0) within = 10;
+    const std::string logged = text_member(step, "wait_log");
+    if (!logged.empty() && !wait_log(board, logged, ms(within))) {
+        std::ostringstream why;
+        why << "no \"" << logged << "\" in the event log within " << within << " s";
+        return why.str();
     }
+    const std::string expected = text_member(step, "expect");
+    if (!expected.empty() && !board.mcu_wait_for(expected, ms(within)))
+        return "no \"" + sim_printable(expected) + "\" from the daemon";
     auto line = text_member(step, "send");
     if (!line.empty()) {
         size_t before = board.mcu_received().size();
         board.mcu_send(line);
-        double within = seconds_member(step, "answer_within");
-        if (within >= 0 && board.mcu_answer(before, ms(within)).empty()) {
-            out << "FAILED: no end mark after " << sim_printable(line) << "\n";
-            return false;
-        }
+        double answerWithin = seconds_member(step, "answer_within");
+        if (answerWithin >= 0 && board.mcu_answer(before, ms(answerWithin)).empty())
+            return "no end mark after \"" + sim_printable(line) + "\"";
     }
-    if (double within = seconds_member(step, "exit_within"); within >= 0) {
-        int status = board.wait_exit(ms(within));
-        if (status < 0) {
-            out << "FAILED: the daemon did not end after " << sim_printable(line) << "\n";
-            return false;
-        }
-    }
-    return true;
+    const double exitWithin = seconds_member(step, "exit_within");
+    if (exitWithin >= 0 && board.wait_exit(ms(exitWithin)) < 0)
+        return "the daemon did not end after \"" + sim_printable(line) + "\"";
+    return {};
 }
 
 int int_member(json_object* object, const char* key, int fallback) {
@@ -93,15 +119,18 @@ void prepare_camera(const SimBoard& board, json_object* scenario) {
         camera_card_fail_transfers(board.root(), failures);
 }
 
-// "update_package": {"manifest": {...}, "firmware_file": "x.hex"}; "mcu_loader": faults.
-bool prepare_update(const SimBoard& board, json_object* scenario) {
+// "update_package": {"manifest": {...}, "firmware_file": "x.hex"}; why it failed, empty when it did not.
+std::string prepare_update(const SimBoard& board, json_object* scenario) {
     json_object* package = json_member_object(scenario, "update_package");
-    if (package == nullptr) return true;
+    if (package == nullptr) return {};
     UpdatePackage update;
     json_object* manifest = json_member_object(package, "manifest");
     update.manifest = manifest ? json_object_to_json_string_ext(manifest, JSON_C_TO_STRING_PLAIN) : "";
-    if (const char* firmware = json_member_string(package, "firmware_file")) update.firmware = sim_read_file(firmware);
-    return update_package_lay(board.root(), update);
+    if (const char* firmware = json_member_string(package, "firmware_file")) {
+        update.firmware = sim_read_file(firmware);
+        if (update.firmware.empty()) return std::string("cannot read update_package.firmware_file ") + firmware;
+    }
+    return update_package_lay(board.root(), update) ? "" : "cannot lay the update package";
 }
 
 LoaderFaults loader_faults(json_object* scenario) {
@@ -140,11 +169,18 @@ void list_folder(const SimBoard& board, const char* folder, std::ostream& out) {
     for (const auto& [name, size] : files) out << "  " << name << "  " << size << " bytes\n";
 }
 
+// The files the cloud stored, under the root where they can be opened.
+void save_cloud_files(const SimBoard& board, const CloudEmulator& cloud) {
+    for (const auto& file : cloud.pictures())
+        sim_write_file(board.path("/sim/cloud/") + std::filesystem::path(file.name).filename().string(),
+                       file.bytes);
+}
+
 void report(const SimBoard& board, const CloudEmulator* cloud, std::ostream& out) {
-    out << "== Transcript\n" << board.transcript();
+    out << "== Transcript\n" << kLegend << board.transcript();
     for (const char* folder : {"/media/sdcard/process/", "/media/sdcard/original/", "/media/sdcard/transmit/"})
         list_folder(board, folder, out);
-    if (cloud) out << cloud_emulator_report(*cloud);
+    if (cloud) out << cloud_emulator_report(*cloud) << "  copied to " << board.path("/sim/cloud/") << "\n";
     out << "== Commands run on the board\n";
     for (const auto& command : board.commands_run()) out << "  " << command << "\n";
     if (std::string image = board.read_file("/sim/mcu_flash.bin"); !image.empty())
@@ -153,12 +189,21 @@ void report(const SimBoard& board, const CloudEmulator* cloud, std::ostream& out
     out << "== Daemon standard output\n" << board.daemon_output() << "\n";
 }
 
+std::string play_steps(SimBoard& board, json_object* scenario) {
+    json_object* steps = json_member_array(scenario, "steps");
+    for (size_t i = 0; steps && i < json_object_array_length(steps); ++i)
+        if (std::string failure = play_step(board, json_object_array_get_idx(steps, i)); !failure.empty())
+            return "steps[" + std::to_string(i) + "]: " + failure;
+    return {};
+}
+
 }  // namespace
 
 int run_scenario(const std::string& file, SimBoard::Options options, std::ostream& out) {
-    JsonPtr scenario(json_object_from_file(file.c_str()));
+    std::string error;
+    JsonPtr scenario = scenario_read(file, error);
     if (!scenario) {
-        out << "cannot read scenario " << file << "\n";
+        out << error << "\n";
         return 2;
     }
     if (double speed = seconds_member(scenario.get(), "clock_speed"); speed > 0)
@@ -171,25 +216,26 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     prepare_camera(board, scenario.get());
     prepare_modem(board, scenario.get());
     std::unique_ptr<CloudEmulator> cloud = prepare_cloud(board, scenario.get());
-    if (!cloud && json_member_object(scenario.get(), "cloud")) {
-        out << "cannot start the cloud service\n";
-        return 1;
-    }
-    if (!prepare_update(board, scenario.get())) out << "cannot lay the update package\n";
+    const bool cloudStarted = cloud || !json_member_object(scenario.get(), "cloud");
+    std::string failure = cloudStarted ? "" : "cannot start the cloud service";
+    if (failure.empty()) failure = prepare_update(board, scenario.get());
     if (auto description = text_member(scenario.get(), "description"); !description.empty())
         board.note(description);
-    if (!board.start_daemon()) {
-        report(board, cloud.get(), out);
-        return 1;
-    }
-    json_object* steps = nullptr;
-    bool ok = json_object_object_get_ex(scenario.get(), "steps", &steps) &&
-              json_object_is_type(steps, json_type_array);
-    for (size_t i = 0; ok && i < json_object_array_length(steps); ++i)
-        ok = play_step(board, json_object_array_get_idx(steps, i), out);
+    if (failure.empty() && !board.start_daemon()) failure = "qz_daemon did not start";
+    if (failure.empty()) failure = play_steps(board, scenario.get());
+    if (!failure.empty()) board.note("FAILED: " + failure);
     board.stop_daemon();
-    if (cloud) cloud->stop();
+    if (cloud) {
+        cloud->stop();
+        save_cloud_files(board, *cloud);
+    }
     report(board, cloud.get(), out);
-    out << (ok ? "Scenario passed\n" : "Scenario FAILED\n");
-    return ok ? 0 : 1;
+    if (!failure.empty()) board.keep_root();
+    if (board.keeps_root())
+        out << "The device root stays: " << board.root() << "\n";
+    else
+        out << "The device root goes now: " << board.root()
+            << " (QZ_SIM_KEEP_ROOT=1 or --root DIR keeps it)\n";
+    out << (failure.empty() ? "Scenario passed\n" : "Scenario FAILED: " + failure + "\n");
+    return failure.empty() ? 0 : 1;
 }

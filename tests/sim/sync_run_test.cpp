@@ -33,6 +33,7 @@ TEST(SyncRun, EveryTransmitCopyReachesTheCloudAndLeavesTransmit) {
     card.oldPictures = 0;
     card.width = 640;
     card.height = 480;
+    card.withoutExif = true;
     camera_card_fill(board.root(), card);
     camera_card_fail_transfers(board.root(), 2);
     CloudEmulator cloud;
