@@ -222,7 +222,7 @@ TEST_F(Cellular, AnErrorIsLoggedAndTheCommandSentAgain) {
     EXPECT_TRUE(at_exchange("AT+CFUN=0\r", 14));
     EXPECT_EQ(sent, 2);
     EXPECT_EQ(count_of(log(), ";AT;0;AT+CFUN=0\r"), 2u);
-    EXPECT_EQ(count_of(log(), ";AT;2;\r\nERROR"), 1u);
+    EXPECT_EQ(count_of(log(), ";AT;2;  ERROR\r\n"), 1u);
 }
 
 TEST_F(Cellular, SignalBars) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,25 @@ TEST(EventLog, LinesHaveStampTagCodeAndMessageCutTo1023) {
     EXPECT_EQ(lines[0].substr(19), ";main;0;Modem power-on");
     EXPECT_EQ(lines[1].substr(19), ";uart;-2;a;b");
     EXPECT_EQ(lines[2].substr(19), ";image;1;" + message.substr(0, 1022) + "L");
+}
+
+// Outside texts (AT answers, names from the cloud, dates from camera files)
+// can neither split an entry nor forge one.
+TEST(EventLog, EveryEntryStaysOnOneLine) {
+    TestRoot root;
+    const std::pair<const char*, const char*> cases[] = {
+        {"\r\nOK\r\n", "  OK"},
+        {"AT+CFUN=1\r", "AT+CFUN=1"},
+        {"name\twith\ttabs \t ", "name with tabs"},
+        {"05:07\n2024-05-07 09:03:00;sync;0;forged", "05:07 2024-05-07 09:03:00;sync;0;forged"},
+        {"bell\a, del\x7f, bare\rcr", "bell , del , bare cr"},
+    };
+    for (const auto& [message, written] : cases) EXPECT_EQ(log_event("AT", 0, "%s", message), 1);
+    EXPECT_EQ(log_event("AT", 0, "%s", "\r\n"), -1);
+    const auto lines = log_lines(root);
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].substr(19), std::string(";AT;0;") + cases[i].second);
 }
 
 TEST(EventLog, MissingOrFullCardReportsFailure) {
