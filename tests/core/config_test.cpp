@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <json-c/json.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 #include <filesystem>
@@ -62,6 +64,35 @@ TEST_F(Config, LongTextsAreCutToTheirFields) {
     config_reset();
     config_getHost(buffer, sizeof buffer);
     EXPECT_STREQ(buffer, kDefaultCloudHost);
+}
+
+bool strict_json(const std::string& text) {
+    json_tokener* tokener = json_tokener_new();
+    json_tokener_set_flags(tokener, JSON_TOKENER_STRICT | JSON_TOKENER_VALIDATE_UTF8);
+    json_object* parsed = json_tokener_parse_ex(tokener, text.c_str(), static_cast<int>(text.size()));
+    const bool valid = parsed != nullptr && json_tokener_get_error(tokener) == json_tokener_success;
+    json_object_put(parsed);
+    json_tokener_free(tokener);
+    return valid;
+}
+
+// A text member that is not well-formed UTF-8 or holds a control character
+// counts as missing, and a cut never splits a character: the file stays JSON.
+TEST_F(Config, RequestTextsThatAreNotCleanUtf8CountAsMissing) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\xff", "F"},         {"C\x80", "F"},        {"\xc0\xaf", "F"},   {"\xed\xa0\x80", "F"},
+        {"\xf4\x90\x80\x80", "F"}, {"C\x01", "F"},        {"C\\t", "F"},       {"C\\u0000", "F"},
+        {"\x7f", "F"},         {"\xc2\xb0" "C", "\xc2\xb0"}, {"\xe2\x82\xac", ""}, {"C", "C"},
+    };
+    for (const auto& [unit, kept] : cases) {
+        root.write(kFile, "{ \"tempUnit\": \"F\", \"host\": \"old.example\" }");
+        root.write("/media/sdcard/CONFIG.REQ", std::string("{\"config\": {\"temperatureUnit\": \"") +
+                                                   unit + "\", \"ssl\": {\"host\": \"" + unit + "\"}}}");
+        config_load();
+        EXPECT_STREQ(g_config.tempUnit, kept) << unit;
+        EXPECT_TRUE(strict_json(root.read(kFile))) << unit;
+        EXPECT_EQ(std::string(g_config.host) == "old.example", std::strcmp(kept, "F") == 0) << unit;
+    }
 }
 
 TEST_F(Config, OneShotRequestWinsAndIsDeleted) {
