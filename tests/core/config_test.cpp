@@ -23,14 +23,29 @@ protected:
     TestRoot root;
 };
 
-TEST_F(Config, FreshSaveWritesAllKeysInOrderOnOneLine) {
-    config_load();
-    config_save();
-    EXPECT_EQ(root.read(kFile),
-              "{ \"powerOnTime\": 0, \"tempUnit\": \"\", \"firstSyncHour\": 0, \"firstSyncMin\": 0, "
-              "\"syncFreq\": 0, \"battType\": 0, \"s3token\": \"\", \"host\": \"\", "
-              "\"requestUpdateReset\": 0, \"mcuVersion\": 0, \"remainRetry\": 0, "
-              "\"exifDateDrift\": 0, \"inaccurateDate\": 0, \"uploadPictureCount\": 0 }");
+// Each value is saved under its own key and loads back into its own field.
+TEST_F(Config, SaveWritesAllKeysInOrderOnOneLineAndLoadsBack) {
+    const std::pair<DaemonConfig, std::string> cases[] = {
+        {DaemonConfig{},
+         "{ \"powerOnTime\": 0, \"tempUnit\": \"\", \"firstSyncHour\": 0, \"firstSyncMin\": 0, "
+         "\"syncFreq\": 0, \"battType\": 0, \"s3token\": \"\", \"host\": \"\", "
+         "\"requestUpdateReset\": 0, \"mcuVersion\": 0, \"remainRetry\": 0, "
+         "\"exifDateDrift\": 0, \"inaccurateDate\": 0, \"uploadPictureCount\": 0 }"},
+        {DaemonConfig{"F", 1, 2, 3, 4, "tok", "h.example", 5, 6, 7, 0, 0, 8, 0, 0, 0, 9, 10, 0, 11},
+         "{ \"powerOnTime\": 8, \"tempUnit\": \"F\", \"firstSyncHour\": 1, \"firstSyncMin\": 2, "
+         "\"syncFreq\": 3, \"battType\": 4, \"s3token\": \"tok\", \"host\": \"h.example\", "
+         "\"requestUpdateReset\": 5, \"mcuVersion\": 9, \"remainRetry\": 11, "
+         "\"exifDateDrift\": 6, \"inaccurateDate\": 10, \"uploadPictureCount\": 7 }"},
+    };
+    for (const auto& [values, file] : cases) {
+        g_config = values;
+        config_save();
+        EXPECT_EQ(root.read(kFile), file);
+        config_reset();
+        config_load();
+        config_save();
+        EXPECT_EQ(root.read(kFile), file) << "loaded back";
+    }
 }
 
 TEST_F(Config, MissingKeysTakeTheirDefaults) {
