@@ -2,6 +2,7 @@
 // libraries and the simulated modem, on clocks that advance at once.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -115,6 +116,40 @@ TEST_F(Cellular, SimRecover) {
     EXPECT_EQ(count_of(modem_log(), "data call stop: profile 1"), 3u);
     EXPECT_EQ(count_of(log(), "Switch sim card slot: 1"), 2u);
     EXPECT_EQ(count_of(log(), "Switch sim card slot: 0"), 1u);
+}
+
+// The AT port's far side on the fake clock: each command is answered "OK" at
+// the next sleep. "AT+CFUN=0" takes the card away; it is ready again a second
+// after "AT+CFUN=1" was answered, as a real card is.
+TEST_F(Cellular, TheCardIsReadASecondAfterFullFunctionality) {
+    int at[2];
+    ASSERT_EQ(pipe2(at, O_NONBLOCK | O_CLOEXEC), 0);
+    g_state.atFd = at[1];
+    uint64_t answeredUs = 0;
+    std::string line;
+    clock_.on_sleep = [&](uint64_t) {
+        for (char byte = 0; read(at[0], &byte, 1) == 1;) {
+            if (byte != '\r') {
+                line += byte;
+                continue;
+            }
+            if (line == "AT+CFUN=0") root_.write("/sim/radio_off", "");
+            if (line == "AT+CFUN=1") answeredUs = monotonic_us();
+            at_response_store("\r\nOK\r\n", 6);
+            line.clear();
+        }
+        if (answeredUs != 0 && monotonic_us() - answeredUs >= 1000000) {
+            unlink(root_.path("/sim/radio_off").c_str());
+            answeredUs = 0;
+        }
+    };
+    scenario(modem_json("310260000000001", nullptr));
+    EXPECT_EQ(cellular_sim_setup(), 0);  // slot 0 at start: no settle time
+    EXPECT_EQ(g_simSlots[0].presence, 1u);
+    clock_.on_sleep = nullptr;
+    g_state.atFd = -1;
+    close(at[0]);
+    close(at[1]);
 }
 
 TEST_F(Cellular, TimeZone) {
