@@ -237,7 +237,7 @@ TEST_F(Cellular, AnAtExchangeGetsItsOwnAnswer) {
     time_source_install(nullptr);
     AtResponder modem([](const std::string& line) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return line.rfind("at+qeng", 0) == 0 ? qeng("NOCONN", kTenthField) : "\r\nOK\r\n";
+        return line == "at+qeng=\"servingcell\"" ? qeng("NOCONN", kTenthField) : "\r\nOK\r\n";
     });
     std::thread slotSwitch([] {
         char answer[1100];
@@ -248,6 +248,19 @@ TEST_F(Cellular, AnAtExchangeGetsItsOwnAnswer) {
     });
     for (int i = 0; i < 10; ++i) EXPECT_EQ(signal_servingcell_dbm(), -95);
     slotSwitch.join();
+}
+
+TEST_F(Cellular, ServingCellAnswersWithoutFieldsGiveNoLevel) {
+    time_source_install(nullptr);
+    std::string fullChunk = "\r\nOK\r\n";
+    fullChunk += std::string(kAtResponseSize - fullChunk.size() - 7, 'x') + "+QENG: ";
+    const std::string cases[] = {fullChunk, "+QENG: \r\nOK\r\n", "+QENG: servingcell,NOCONN\r\nOK\r\n"};
+    std::atomic<const std::string*> answer{nullptr};
+    AtResponder modem([&](const std::string&) { return *answer.load(); });
+    for (const std::string& c : cases) {
+        answer = &c;
+        EXPECT_EQ(signal_servingcell_dbm(), 0) << c.substr(c.size() - 20);
+    }
 }
 
 TEST_F(Cellular, AnErrorIsLoggedAndTheCommandSentAgain) {
