@@ -152,6 +152,19 @@ TEST_F(Cellular, TheCardIsReadASecondAfterFullFunctionality) {
     close(at[1]);
 }
 
+TEST_F(Cellular, ApnOfTheSlotInUseGoesIntoProfile3) {
+    g_simSlots[0].carrier = 6;
+    g_simSlots[1].carrier = 5;
+    const std::pair<int, const char*> cases[] = {{1, "ltemobile.apn"}, {0, "VZWINTERNET"}};
+    for (const auto& [slot, apn] : cases) {
+        g_cellular.currentSlot = &g_simSlots[slot];
+        apn_program();
+        QlApnProfile profile{};
+        ASSERT_EQ(QL_APN_Get(3, &profile), 0);
+        EXPECT_STREQ(profile.settings.apn_name, apn) << slot;
+    }
+}
+
 TEST_F(Cellular, TimeZone) {
     const struct {
         const char *nitz, *mcc, *tz;
