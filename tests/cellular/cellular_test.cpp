@@ -129,12 +129,10 @@ TEST_F(Cellular, TheCardIsReadASecondAfterFullFunctionality) {
     std::string line;
     clock_.on_sleep = [&](uint64_t) {
         for (char byte = 0; read(at[0], &byte, 1) == 1;) {
-            if (byte != '\r') {
-                line += byte;
-                continue;
-            }
-            if (line == "AT+CFUN=0") root_.write("/sim/radio_off", "");
-            if (line == "AT+CFUN=1") answeredUs = monotonic_us();
+            line += byte;
+            if (byte != '\r') continue;
+            if (line == "AT+CFUN=0\r") root_.write("/sim/radio_off", "");
+            if (line == "AT+CFUN=1\r") answeredUs = monotonic_us();
             at_response_store("\r\nOK\r\n", 6);
             line.clear();
         }

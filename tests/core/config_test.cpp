@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "config.h"
+#include "json_util.h"
 #include "state_reset.h"
 #include "test_root.h"
 
@@ -23,29 +25,26 @@ protected:
     TestRoot root;
 };
 
-// Each value is saved under its own key and loads back into its own field.
 TEST_F(Config, SaveWritesAllKeysInOrderOnOneLineAndLoadsBack) {
-    const std::pair<DaemonConfig, std::string> cases[] = {
-        {DaemonConfig{},
-         "{ \"powerOnTime\": 0, \"tempUnit\": \"\", \"firstSyncHour\": 0, \"firstSyncMin\": 0, "
-         "\"syncFreq\": 0, \"battType\": 0, \"s3token\": \"\", \"host\": \"\", "
-         "\"requestUpdateReset\": 0, \"mcuVersion\": 0, \"remainRetry\": 0, "
-         "\"exifDateDrift\": 0, \"inaccurateDate\": 0, \"uploadPictureCount\": 0 }"},
-        {DaemonConfig{"F", 1, 2, 3, 4, "tok", "h.example", 5, 6, 7, 0, 0, 8, 0, 0, 0, 9, 10, 0, 11},
-         "{ \"powerOnTime\": 8, \"tempUnit\": \"F\", \"firstSyncHour\": 1, \"firstSyncMin\": 2, "
-         "\"syncFreq\": 3, \"battType\": 4, \"s3token\": \"tok\", \"host\": \"h.example\", "
-         "\"requestUpdateReset\": 5, \"mcuVersion\": 9, \"remainRetry\": 11, "
-         "\"exifDateDrift\": 6, \"inaccurateDate\": 10, \"uploadPictureCount\": 7 }"},
-    };
-    for (const auto& [values, file] : cases) {
-        g_config = values;
-        config_save();
-        EXPECT_EQ(root.read(kFile), file);
-        config_reset();
-        config_load();
-        config_save();
-        EXPECT_EQ(root.read(kFile), file) << "loaded back";
-    }
+    config_load();  // no file: no defaults either
+    config_save();
+    EXPECT_EQ(root.read(kFile),
+              "{ \"powerOnTime\": 0, \"tempUnit\": \"\", \"firstSyncHour\": 0, \"firstSyncMin\": 0, "
+              "\"syncFreq\": 0, \"battType\": 0, \"s3token\": \"\", \"host\": \"\", "
+              "\"requestUpdateReset\": 0, \"mcuVersion\": 0, \"remainRetry\": 0, "
+              "\"exifDateDrift\": 0, \"inaccurateDate\": 0, \"uploadPictureCount\": 0 }");
+    // Each value is saved under its own key and loads back into its own field.
+    g_config = DaemonConfig{"F", 1, 2, 3, 4, "tok", "h.example", 5, 6, 7, 0, 0, 8, 0, 0, 0, 9, 10, 0, 11};
+    config_save();
+    const std::string file = root.read(kFile);
+    EXPECT_EQ(file, "{ \"powerOnTime\": 8, \"tempUnit\": \"F\", \"firstSyncHour\": 1, \"firstSyncMin\": 2, "
+                    "\"syncFreq\": 3, \"battType\": 4, \"s3token\": \"tok\", \"host\": \"h.example\", "
+                    "\"requestUpdateReset\": 5, \"mcuVersion\": 9, \"remainRetry\": 11, "
+                    "\"exifDateDrift\": 6, \"inaccurateDate\": 10, \"uploadPictureCount\": 7 }");
+    config_reset();
+    config_load();
+    config_save();
+    EXPECT_EQ(root.read(kFile), file);
 }
 
 TEST_F(Config, MissingKeysTakeTheirDefaults) {
@@ -82,13 +81,9 @@ TEST_F(Config, LongTextsAreCutToTheirFields) {
 }
 
 bool strict_json(const std::string& text) {
-    json_tokener* tokener = json_tokener_new();
-    json_tokener_set_flags(tokener, JSON_TOKENER_STRICT | JSON_TOKENER_VALIDATE_UTF8);
-    json_object* parsed = json_tokener_parse_ex(tokener, text.c_str(), static_cast<int>(text.size()));
-    const bool valid = parsed != nullptr && json_tokener_get_error(tokener) == json_tokener_success;
-    json_object_put(parsed);
-    json_tokener_free(tokener);
-    return valid;
+    std::unique_ptr<json_tokener, void (*)(json_tokener*)> tokener(json_tokener_new(), json_tokener_free);
+    json_tokener_set_flags(tokener.get(), JSON_TOKENER_STRICT | JSON_TOKENER_VALIDATE_UTF8);
+    return JsonPtr(json_tokener_parse_ex(tokener.get(), text.c_str(), static_cast<int>(text.size()))) != nullptr;
 }
 
 // A text member that is not well-formed UTF-8 or holds a control character
@@ -221,11 +216,7 @@ TEST_F(Config, ToggleGrowAndSet) {
     }
 }
 
-TEST_F(Config, TokenAndInstallTime) {
-    config_setToken(std::string(80, 'k').c_str());
-    char token[65];
-    config_getToken(token);
-    EXPECT_EQ(std::string(token), std::string(64, 'k'));
+TEST_F(Config, InstallTime) {
     EXPECT_GT(config_getInstallTime(), 1600000000);
     config_setPowerOnTime(1234);
     EXPECT_EQ(config_getInstallTime(), 1234);
