@@ -149,7 +149,7 @@ int signal_servingcell_dbm() {
     constexpr char kMarker[] = "+QENG: ";
     const char* match = std::strstr(answer, kMarker);
     if (match == nullptr) return 0;
-    // Past the marker and the quotation mark that opens the first field, when there is one.
+    // Past the marker and the quotation mark opening the first field, unless the answer ends there.
     const char* text = match + std::strlen(kMarker);
     if (*text != '\0') ++text;
     const size_t length = std::strlen(text);
