@@ -89,8 +89,9 @@ void copy_text(char* buffer, size_t size, const char* text) {
     size_t length = text ? strnlen(text, size - 1) : 0;
     // A cut never splits a UTF-8 character, so a saved text stays valid JSON.
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    const size_t whole = length;
     if (bytes != nullptr && bytes[length] != '\0')
-        for (int back = 0; back < 3 && length > 0 && is_continuation(bytes[length]); ++back) --length;
+        while (length > 0 && whole - length < 3 && is_continuation(bytes[length])) --length;
     if (length) std::memcpy(buffer, text, length);
     buffer[length] = '\0';
 }
