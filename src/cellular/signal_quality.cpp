@@ -1,6 +1,8 @@
 #include "signal_quality.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -81,24 +83,22 @@ int bars_for(int level) {
     return 0;
 }
 
-// Start of the field (nullptr when missing) after `count` delimiters.
+// Start of the field after `count` delimiters plus `offset`; nullptr when a
+// delimiter is missing or the start falls outside [text, end].
 const char* field_start(const char* text, const char* end, const char* delimiter, int count,
                         int offset) {
     if (delimiter == nullptr) return text;
-    const size_t length = std::strlen(delimiter);
+    const auto length = static_cast<std::ptrdiff_t>(std::strlen(delimiter));
+    std::ptrdiff_t base = -length;  // count 0: as if a delimiter ended just before the text
     const char* at = text;
-    if (count == 0) {
-        at = text + offset - static_cast<long>(length);
-    } else {
-        const char* match = nullptr;
-        for (int found = 0; found < count; ++found) {
-            match = std::strstr(at, delimiter);
-            if (match == nullptr || match >= end) return nullptr;
-            at = match + length;
-        }
-        at = match + offset;
+    for (int found = 0; found < count; ++found) {
+        const char* match = std::search(at, end, delimiter, delimiter + length);
+        if (match == end) return nullptr;
+        base = match - text;
+        at = match + length;
     }
-    return at < text || at > end ? nullptr : at;
+    const std::ptrdiff_t position = base + offset;
+    return position < 0 || position > end - text ? nullptr : text + position;
 }
 
 }  // namespace
@@ -146,9 +146,12 @@ int signal_servingcell_dbm() {
     char answer[kAtResponseSize + 1] = {};
     if (!at_exchange("at+qeng=\"servingcell\"\r", kServingCellChecks, answer, sizeof answer))
         return 0;
-    const char* match = std::strstr(answer, "+QENG: ");
+    constexpr char kMarker[] = "+QENG: ";
+    const char* match = std::strstr(answer, kMarker);
     if (match == nullptr) return 0;
-    const char* text = match + 8;
+    // Past the marker and the quotation mark opening the first field, unless the answer ends there.
+    const char* text = match + std::strlen(kMarker);
+    if (*text != '\0') ++text;
     const size_t length = std::strlen(text);
     char state[9];
     at_field(state, text, length, ",", 1, 2, ",", 1, -1, 8);

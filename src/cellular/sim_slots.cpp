@@ -1,5 +1,6 @@
 #include "sim_slots.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "at_exchange.h"
@@ -19,6 +20,8 @@ constexpr int kPinAttempts = 4;
 constexpr unsigned kPinPause = 2;
 constexpr char kSimPin[] = "73150284";
 constexpr int kCfunChecks = 14;
+// A card needs this long after "AT+CFUN=1" was answered before its status can be read.
+constexpr unsigned kCardWakeSeconds = 1;
 constexpr int kCardChecks = 9;
 constexpr const char* kForbiddenNetworksCleared =
     "AT+CRSM=214,28539,0,0,12,\"FFFFFFFFFFFFFFFFFFFFFFFF\"\r";
@@ -105,7 +108,7 @@ void sim_select_slot(int slot, unsigned settle) {
     sim_gpio_select(slot);
     sleep_seconds(settle);
     at_exchange("AT+CFUN=1\r", kCfunChecks);
-    sleep_seconds(settle);
+    sleep_seconds(std::max(settle, kCardWakeSeconds));
     sim_client_ensure();
     uint32_t state = 0;
     if (!sim_card_state(state) || state != kQlSimCardReady) return;

@@ -13,7 +13,8 @@ uint32_t sim_client();
 void sim_client_ensure();
 // Releases the client; every slot switch does.
 void sim_client_release();
-// Switches the modem to `slot`, waiting `settle` seconds after each AT+CFUN.
+// Switches the modem to `slot`, waiting `settle` seconds after each AT+CFUN
+// (at least a second after AT+CFUN=1, before the card status is read).
 void sim_select_slot(int slot, unsigned settle);
 // Clears the status and moves to the other slot unless it is known empty.
 void sim_recover();

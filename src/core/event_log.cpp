@@ -24,6 +24,19 @@ bool append_line(FILE* file, const char* tag, int code, const char* message) {
     return std::fclose(file) == 0 && written;
 }
 
+// Control characters become blanks and trailing blanks go, so an outside text
+// in a message (an AT answer, a name from the cloud, a date from a camera file)
+// can neither split an entry nor forge one.
+void keep_on_one_line(char* message) {
+    size_t end = 0;
+    for (size_t i = 0; message[i] != '\0'; ++i) {
+        const auto byte = static_cast<unsigned char>(message[i]);
+        if (byte < 0x20 || byte == 0x7F) message[i] = ' ';
+        if (message[i] != ' ') end = i + 1;
+    }
+    message[end] = '\0';
+}
+
 }  // namespace
 
 int log_event(const char* tag, int code, const char* format, ...) {
@@ -32,6 +45,7 @@ int log_event(const char* tag, int code, const char* format, ...) {
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    keep_on_one_line(message);
     if (message[0] == '\0') return -1;
 
     const std::string path = device_path("/media/sdcard/log.txt");

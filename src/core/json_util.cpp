@@ -10,6 +10,48 @@ void JsonRelease::operator()(json_object* value) const { json_object_put(value);
 JsonPtr json_parse(const char* text) { return JsonPtr(text ? json_tokener_parse(text) : nullptr); }
 
 namespace {
+bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Length of the well-formed UTF-8 character at `text` (`left` bytes remain), 0 when it is not one.
+size_t utf8_character(const unsigned char* text, size_t left) {
+    const unsigned char lead = text[0];
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    uint32_t lowest = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        lowest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        lowest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        lowest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (length > left) return 0;
+    uint32_t code = lead & (0x7Fu >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if (!is_continuation(text[i])) return 0;
+        code = code << 6 | (text[i] & 0x3Fu);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < lowest || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+// Well-formed UTF-8 without control characters (a NUL inside counts as one).
+bool clean_text(const char* text, size_t length) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t at = 0; at < length;) {
+        if (bytes[at] < 0x20 || bytes[at] == 0x7F) return false;
+        const size_t step = utf8_character(bytes + at, length - at);
+        if (step == 0) return false;
+        at += step;
+    }
+    return true;
+}
+
 json_object* member_of_type(json_object* object, const char* key, json_type type) {
     json_object* value = nullptr;
     if (object == nullptr || !json_object_is_type(object, json_type_object) ||
@@ -36,12 +78,20 @@ bool json_member_int(json_object* object, const char* key, int64_t& value) {
 
 const char* json_member_string(json_object* object, const char* key) {
     json_object* member = member_of_type(object, key, json_type_string);
-    return member ? json_object_get_string(member) : nullptr;
+    if (member == nullptr) return nullptr;
+    const char* text = json_object_get_string(member);
+    const int length = json_object_get_string_len(member);
+    return clean_text(text, static_cast<size_t>(length)) ? text : nullptr;
 }
 
 void copy_text(char* buffer, size_t size, const char* text) {
     if (size == 0) return;
     size_t length = text ? strnlen(text, size - 1) : 0;
+    // A cut never splits a UTF-8 character, so a saved text stays valid JSON.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    const size_t whole = length;
+    if (bytes != nullptr && bytes[length] != '\0')
+        while (length > 0 && whole - length < 3 && is_continuation(bytes[length])) --length;
     if (length) std::memcpy(buffer, text, length);
     buffer[length] = '\0';
 }

@@ -17,10 +17,12 @@ JsonPtr json_parse(const char* text);
 json_object* json_member_object(json_object* object, const char* key);
 json_object* json_member_array(json_object* object, const char* key);
 bool json_member_int(json_object* object, const char* key, int64_t& value);
-// Null when missing or not a string.
+// Null when missing, not a string, not well-formed UTF-8 or holding a control
+// character (below 0x20, or 0x7F): such a text from outside counts as missing.
 const char* json_member_string(json_object* object, const char* key);
 
-// Copies at most size-1 bytes of text into buffer and terminates it.
+// Copies at most size-1 bytes of text into buffer and terminates it; a cut
+// falls before a UTF-8 character it would split.
 void copy_text(char* buffer, size_t size, const char* text);
 
 // The first line (at most 4095 characters) of a file; false when it cannot be read.

@@ -2,6 +2,7 @@
 // libraries and the simulated modem, on clocks that advance at once.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -117,6 +118,51 @@ TEST_F(Cellular, SimRecover) {
     EXPECT_EQ(count_of(log(), "Switch sim card slot: 0"), 1u);
 }
 
+// The AT port's far side on the fake clock: each command is answered "OK" at
+// the next sleep. "AT+CFUN=0" takes the card away; it is ready again a second
+// after "AT+CFUN=1" was answered, as a real card is.
+TEST_F(Cellular, TheCardIsReadASecondAfterFullFunctionality) {
+    int at[2];
+    ASSERT_EQ(pipe2(at, O_NONBLOCK | O_CLOEXEC), 0);
+    g_state.atFd = at[1];
+    uint64_t answeredUs = 0;
+    std::string line;
+    clock_.on_sleep = [&](uint64_t) {
+        for (char byte = 0; read(at[0], &byte, 1) == 1;) {
+            line += byte;
+            if (byte != '\r') continue;
+            if (line == "AT+CFUN=0\r") root_.write("/sim/radio_off", "");
+            if (line == "AT+CFUN=1\r") answeredUs = monotonic_us();
+            at_response_store("\r\nOK\r\n", 6);
+            line.clear();
+        }
+        if (answeredUs != 0 && monotonic_us() - answeredUs >= 1000000) {
+            unlink(root_.path("/sim/radio_off").c_str());
+            answeredUs = 0;
+        }
+    };
+    scenario(modem_json("310260000000001", nullptr));
+    EXPECT_EQ(cellular_sim_setup(), 0);  // slot 0 at start: no settle time
+    EXPECT_EQ(g_simSlots[0].presence, 1u);
+    clock_.on_sleep = nullptr;
+    g_state.atFd = -1;
+    close(at[0]);
+    close(at[1]);
+}
+
+TEST_F(Cellular, ApnOfTheSlotInUseGoesIntoProfile3) {
+    g_simSlots[0].carrier = 6;
+    g_simSlots[1].carrier = 5;
+    const std::pair<int, const char*> cases[] = {{1, "ltemobile.apn"}, {0, "VZWINTERNET"}};
+    for (const auto& [slot, apn] : cases) {
+        g_cellular.currentSlot = &g_simSlots[slot];
+        apn_program();
+        QlApnProfile profile{};
+        ASSERT_EQ(QL_APN_Get(3, &profile), 0);
+        EXPECT_STREQ(profile.settings.apn_name, apn) << slot;
+    }
+}
+
 TEST_F(Cellular, TimeZone) {
     const struct {
         const char *nitz, *mcc, *tz;
@@ -202,7 +248,7 @@ TEST_F(Cellular, AnAtExchangeGetsItsOwnAnswer) {
     time_source_install(nullptr);
     AtResponder modem([](const std::string& line) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return line.rfind("at+qeng", 0) == 0 ? qeng("NOCONN", kTenthField) : "\r\nOK\r\n";
+        return line == "at+qeng=\"servingcell\"" ? qeng("NOCONN", kTenthField) : "\r\nOK\r\n";
     });
     std::thread slotSwitch([] {
         char answer[1100];
@@ -215,6 +261,19 @@ TEST_F(Cellular, AnAtExchangeGetsItsOwnAnswer) {
     slotSwitch.join();
 }
 
+TEST_F(Cellular, ServingCellAnswersWithoutFieldsGiveNoLevel) {
+    time_source_install(nullptr);
+    std::string fullChunk = "\r\nOK\r\n";
+    fullChunk += std::string(kAtResponseSize - fullChunk.size() - 7, 'x') + "+QENG: ";
+    const std::string cases[] = {fullChunk, "+QENG: \r\nOK\r\n", "+QENG: servingcell,NOCONN\r\nOK\r\n"};
+    std::atomic<const std::string*> answer{nullptr};
+    AtResponder modem([&](const std::string&) { return *answer.load(); });
+    for (const std::string& c : cases) {
+        answer = &c;
+        EXPECT_EQ(signal_servingcell_dbm(), 0) << c.substr(c.size() - 20);
+    }
+}
+
 TEST_F(Cellular, AnErrorIsLoggedAndTheCommandSentAgain) {
     time_source_install(nullptr);
     std::atomic<int> sent{0};
@@ -222,7 +281,7 @@ TEST_F(Cellular, AnErrorIsLoggedAndTheCommandSentAgain) {
     EXPECT_TRUE(at_exchange("AT+CFUN=0\r", 14));
     EXPECT_EQ(sent, 2);
     EXPECT_EQ(count_of(log(), ";AT;0;AT+CFUN=0\r"), 2u);
-    EXPECT_EQ(count_of(log(), ";AT;2;\r\nERROR"), 1u);
+    EXPECT_EQ(count_of(log(), ";AT;2;  ERROR\r\n"), 1u);
 }
 
 TEST_F(Cellular, SignalBars) {

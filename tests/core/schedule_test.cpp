@@ -45,12 +45,6 @@ TEST_F(Schedule, PeriodFromTransmitFrequency) {
     }
 }
 
-TEST_F(Schedule, WithoutAppliedConfigTheStoredTimeIsUsed) {
-    g_config.firstSyncHour = 6;
-    now_at(10, 0);
-    EXPECT_EQ(next(), HM(6, 0));
-}
-
 struct GridCase {
     int frequency, firstHour, firstMinute, nowHour, nowMinute;
     HM expected;

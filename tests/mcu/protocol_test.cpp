@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cellular_status.h"
+#include "config.h"
 #include "daemon_state.h"
 #include "fake_clock.h"
 #include "mcu_protocol.h"
@@ -40,7 +41,12 @@ struct LineCase {
 std::string padded(const std::string& text) { return text + std::string(50 - text.size(), '\0'); }
 
 TEST_F(Protocol, LinesAreAnsweredAsTheTableSays) {
+    ScopedTimeZone utc("UTC0");
+    clock_.pin_wall(1715072580);  // 2024-05-07 09:03:00 UTC
+    g_config.firstSyncHour = 7;   // one sync a day at 07:30
+    g_config.firstSyncMin = 30;
     const LineCase cases[] = {
+        {"qz+getnextsync\r", "7 30\r\n\x04", "", true},
         {"QZ+STATE\r", "1\x04", "", true},
         {"qz+STATEMENT\r", "1\x04", "", true},  // a name that begins with a command word
         {"qz+state\r\nqz+iseach\r\n", "1\x04", "", true},  // only the first line
