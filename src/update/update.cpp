@@ -213,10 +213,8 @@ int32_t update_check(int32_t mcu_version, int32_t modem_version) {
 }
 
 void update_cleanup() {
-    // The signature goes and stays with its package.
-    if (!g_flags.keepUpdateFile) {
-        unlink(device_path(kPackage).c_str());
-        unlink(device_path(kSignature).c_str());
-    }
+    // The signature goes and stays with its package. Alone it waits for one:
+    // the cloud's "update" request brings it first, and checks after each file.
+    if (!g_flags.keepUpdateFile && unlink(device_path(kPackage).c_str()) == 0) unlink(device_path(kSignature).c_str());
     unlink(device_path(kFirmware).c_str());
 }

@@ -15,5 +15,6 @@
 int32_t update_check(int32_t mcu_version, int32_t modem_version);
 
 // Deletes the package and its signature unless the manifest said to keep
-// them, and always the extracted MCU firmware.
+// them (a signature without a package stays), and always the extracted MCU
+// firmware.
 void update_cleanup();

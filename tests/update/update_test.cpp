@@ -173,6 +173,10 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
         EXPECT_EQ(names_in(root.path("/media/sdcard")), std::set<std::string>{"log.txt"});
         EXPECT_FALSE(root.exists("/escape.txt"));
     }
+    // The cloud brings the signature first; alone on the card it waits for its package.
+    root.write("/media/sdcard/update.tar.gz.sig", "signature");
+    EXPECT_EQ(update_check(7, 5), 0);
+    EXPECT_TRUE(root.exists("/media/sdcard/update.tar.gz.sig"));
 }
 
 }  // namespace
