@@ -67,7 +67,8 @@ TEST(StartupUpdate, AFirmwareOrScriptThatIsNoRegularFileNeverStopsStartUp) {
         if (c.odd == Odd::kFolder) sim_write_file(odd + "/inner", firmware);
         if (c.odd == Odd::kFifo) laid = laid && mkfifo(odd.c_str(), 0644) == 0;
         if (c.odd == Odd::kLink) laid = laid && symlink(target.c_str(), odd.c_str()) == 0;
-        const std::string tar = "tar -czf " + package + " -C " + board.path("/sim/package") + " .";
+        const std::string tar = "tar -czf " + package + " -C " + board.path("/sim/package") +
+                                " manifest.json post_update_script.sh release.txt torvex-c1.a87";
         if (c.inPackage) laid = laid && std::system(tar.c_str()) == 0;
         ASSERT_TRUE(laid);
         sim_write_file(board.path("/usrdata/cache/fota/.qz-cut123.tmp"), "half a download");
