@@ -69,9 +69,13 @@ bool has_parent_part(const std::string& name) {
     return std::find(parts.begin(), parts.end(), "..") != parts.end();
 }
 
-// Follows a tar stream block by block. Name and prefix are judged each on
-// its own, so that a tar that reads the prefix and one that ignores it
-// would both write only inside the folder.
+// Follows a tar stream block by block. The headers are read here rather than
+// from a verbose tar listing: listings differ between tars, and one that
+// prints names raw lets a crafted name pass for another line. Extension
+// headers (long names, pax records) are refused with the other types, so the
+// names judged here are the names any tar extracts. Name and prefix are
+// judged each on its own, so that a tar that reads the prefix and one that
+// ignores it would both write only inside the folder.
 class ArchiveWalk {
 public:
     explicit ArchiveWalk(const std::vector<std::string>& filesOnly) : filesOnly_(filesOnly) {}
