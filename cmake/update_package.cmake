@@ -20,7 +20,27 @@ add_custom_command(
   DEPENDS qz_daemon ${PROJECT_SOURCE_DIR}/packaging/post_update_script.sh ${QZ_PACKAGE_DIR}/manifest.json
   COMMENT "Update package with the stripped daemon: update.tar.gz"
   VERBATIM)
-add_custom_target(update-package ALL DEPENDS ${CMAKE_BINARY_DIR}/update.tar.gz)
+
+# With a private key the package is also signed, as a module holding
+# /usrdata/update_key.pem requires: the raw Ed25519 signature of the whole file.
+# The preset resets the key to empty, so a configure without it signs nothing.
+set(QZ_UPDATE_KEY "" CACHE FILEPATH "Ed25519 private key (PEM) that signs update.tar.gz; empty: no signature")
+set(QZ_PACKAGE_OUTPUTS ${CMAKE_BINARY_DIR}/update.tar.gz)
+if(QZ_UPDATE_KEY)
+  find_program(QZ_OPENSSL openssl REQUIRED)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/update.tar.gz.sig
+    COMMAND ${QZ_OPENSSL} pkeyutl -sign -rawin -inkey ${QZ_UPDATE_KEY} -in ${CMAKE_BINARY_DIR}/update.tar.gz
+            -out ${CMAKE_BINARY_DIR}/update.tar.gz.sig
+    DEPENDS ${CMAKE_BINARY_DIR}/update.tar.gz ${QZ_UPDATE_KEY}
+    COMMENT "Signature of the update package: update.tar.gz.sig"
+    VERBATIM)
+  list(APPEND QZ_PACKAGE_OUTPUTS ${CMAKE_BINARY_DIR}/update.tar.gz.sig)
+else()
+  # A signature of an earlier, signed build must not sit beside an unsigned package.
+  file(REMOVE ${CMAKE_BINARY_DIR}/update.tar.gz.sig)
+endif()
+add_custom_target(update-package ALL DEPENDS ${QZ_PACKAGE_OUTPUTS})
 
 if(QZ_BUILD_TESTS)
   add_test(NAME UpdatePackage.MembersManifestAndInstall

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "atomic_file.h"
+#include "clock_helpers.h"
 #include "config.h"
 #include "device_root.h"
 #include "event_log.h"
@@ -115,8 +116,10 @@ void carry_out_update(json_object* content) {
 
 void carry_out_update_modem(json_object* content) {
     log_content(content);
+    // Emptied whole, hidden files too: a download cut short leaves a hidden temporary file.
     std::string folder = device_path(kFotaFolder);
-    run_command("mkdir -p %s && rm -rf %s/*", folder.c_str(), folder.c_str());
+    remove_tree(folder.c_str());
+    run_command("mkdir -p %s", folder.c_str());
     for (size_t i = 0; i < instruction_count(content); ++i) {
         mcu_send_ack();
         Download outcome = download_to(kModemPackage, instruction_at(content, i), "updateModem");
@@ -252,6 +255,11 @@ void carry_out_pictures(json_object* content, const char* cameraUrl, const char*
 }
 
 }  // namespace
+
+void requests_remove_stale_downloads() {
+    // The card's folder itself, and the folder of the modem package.
+    for (const char* path : {kSdCard, kModemPackage}) atomic_file_remove_stale(device_path(path).c_str());
+}
 
 void requests_carry_out(json_object* requests, const char* cameraUrl, const char* token) {
     if (json_object* content = requested_content(requests, "update", json_type_array)) carry_out_update(content);

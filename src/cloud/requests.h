@@ -10,3 +10,7 @@ struct json_object;
 // kind's acknowledgement bit in requestUpdateReset; the HD outcomes are PUT
 // as a results document to the camera URL with the exchange's token.
 void requests_carry_out(json_object* requests, const char* cameraUrl, const char* token);
+
+// Removes the temporary files that downloads cut short by a power cut left in
+// every folder the requests download into. Start-up calls it.
+void requests_remove_stale_downloads();

@@ -1,7 +1,11 @@
 #include "clock_helpers.h"
 
+#include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -118,6 +122,31 @@ int file_exists(const char* path) {
 int is_directory(const char* path) {
     struct stat info {};
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode) ? 1 : 0;
+}
+
+int remove_tree(const char* path) {
+    const auto remove_one = [](const char* item, const struct stat*, int, struct FTW*) { return std::remove(item); };
+    return nftw(path, remove_one, 8, FTW_DEPTH | FTW_PHYS);
+}
+
+bool read_regular_file(const char* path, size_t limit, std::string& text) {
+    // Non-blocking, so a FIFO opens at once and fstat turns it away.
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool read_all = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    text.clear();
+    char piece[4096];
+    while (read_all && text.size() < limit) {
+        const ssize_t count = read(fd, piece, std::min(sizeof piece, limit - text.size()));
+        if (count <= 0) {
+            read_all = count == 0;
+            break;
+        }
+        text.append(piece, static_cast<size_t>(count));
+    }
+    close(fd);
+    return read_all;
 }
 
 int celsius_to_fahrenheit(int celsius) { return celsius * 9 / 5 + 32; }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <ctime>
+#include <string>
 
 time_t clock_now();
 // Local time follows a TZ that the cellular thread sets while other threads
@@ -27,4 +28,11 @@ constexpr int kClockOutOfRange = -2;
 
 int file_exists(const char* path);
 int is_directory(const char* path);
+// Removes what the path names without following links: a file, a link, a
+// FIFO or device node, or a folder with everything in it. 0 when removed.
+int remove_tree(const char* path);
+// Reads at most `limit` bytes of a regular file into `text`. A link, folder,
+// FIFO or device is never opened for reading (so never waited on); false for
+// those, a missing file and a read error.
+bool read_regular_file(const char* path, size_t limit, std::string& text);
 int celsius_to_fahrenheit(int celsius);

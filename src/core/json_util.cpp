@@ -2,6 +2,7 @@
 
 #include <json-c/json.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -73,6 +74,13 @@ bool json_member_int(json_object* object, const char* key, int64_t& value) {
     json_object* member = member_of_type(object, key, json_type_int);
     if (member == nullptr) return false;
     value = json_object_get_int64(member);
+    return true;
+}
+
+bool json_member_int32(json_object* object, const char* key, int32_t& value) {
+    int64_t wide = 0;
+    if (!json_member_int(object, key, wide) || wide < INT32_MIN || wide > INT32_MAX) return false;
+    value = static_cast<int32_t>(wide);
     return true;
 }
 

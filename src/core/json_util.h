@@ -17,6 +17,8 @@ JsonPtr json_parse(const char* text);
 json_object* json_member_object(json_object* object, const char* key);
 json_object* json_member_array(json_object* object, const char* key);
 bool json_member_int(json_object* object, const char* key, int64_t& value);
+// As above, and a number outside int32_t counts as missing too.
+bool json_member_int32(json_object* object, const char* key, int32_t& value);
 // Null when missing, not a string, not well-formed UTF-8 or holding a control
 // character (below 0x20, or 0x7F): such a text from outside counts as missing.
 const char* json_member_string(json_object* object, const char* key);

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "atomic_file.h"
 #include "board_gpio.h"
 #include "config.h"
 #include "daemon_state.h"
@@ -14,6 +13,7 @@
 #include "picture_process.h"
 #include "power.h"
 #include "probes.h"
+#include "requests.h"
 #include "run_command.h"
 #include "time_seam.h"
 #include "uart.h"
@@ -44,8 +44,7 @@ void start_up() {
     device_root_init();
     log_event("main", 0, "Modem power-on");
     remove_stale_picture_temporaries();
-    // Downloads the cloud asked for, cut short by a power cut.
-    atomic_file_remove_stale(device_path("/media/sdcard/").c_str());
+    requests_remove_stale_downloads();
     config_load();
     install_pending_update();
     run_command("%s", device_path("/usrdata/prune.sh").c_str());

@@ -5,11 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
+#include "clock_helpers.h"
 #include "device_root.h"
 #include "event_log.h"
 #include "serial.h"
@@ -239,11 +238,10 @@ bool send_end_packet() {
     return send_packet(packet);
 }
 
+// Plain reads, no more than the refusal needs: a file of 64 KiB or more is
+// refused anyway, and a read error (a folder) is a result, not an exception.
 bool read_file(const std::string& path, std::string& text) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    return read_regular_file(path.c_str(), kAddressSpace, text);
 }
 
 // The flashing exchange's own opening of the MCU port, closed when it ends.

@@ -1,12 +1,16 @@
+#include "update.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
+#include <set>
 #include <string>
 
 #include "fake_clock.h"
 #include "loader_peer.h"
-#include "update.h"
 
 namespace {
 
@@ -44,15 +48,22 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
          ";update;0;Update mcu is required (7 => 8)"},
         {"forced modem", R"({"mcu": {"version": 8}, "modem": {"version": 5, "forceUpdate": true}, "doBackup": 1})", 1,
          true, true, false, ";update;0;Update modem is required (5 => 5)"},
-        {"pretty-printed", "{\n  \"mcu\": {\"version\": 8}\n}\n", 0, false, false, false, ";update;0;Update file found"},
+        {"pretty-printed", "{\n  \"mcu\": {\"version\": 8}\n}\n", 0, false, false, false,
+         ";update;0;Update file found"},
         {"kept, modem only", R"({"keepUpdateFile": 1, "mcu": {"version": 7}, "modem": {"forceUpdate": true}})", 1,
          false, true, true, ";update;0;Update modem"},
         {"leftover firmware", nullptr, 1, true, false, false, ";update;0;Update mcu"},
+        {"numbers beyond int32",
+         R"({"keepUpdateFile": 4294967297, "mcu": {"version": 4294967304}, "modem": {"version": 5}})", 0, false, false,
+         false,
+         ";update;0;Update package not needed: mcu running 7, offered 0; modem running 5, offered "
+         "5"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::system(("rm -rf " + root.path("/usrdata/*") + " " + root.path("/script.ran") + " " + root.path("/home") + " " +
-                     root.path("/media/sdcard/update.tar.gz")).c_str());
+        std::system(("rm -rf " + root.path("/usrdata/*") + " " + root.path("/script.ran") + " " + root.path("/home") +
+                     " " + root.path("/media/sdcard/update.tar.gz"))
+                        .c_str());
         root.write("/home/root/.keep", "");
         if (c.manifest)
             make_package(c.manifest);
@@ -70,6 +81,102 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
         EXPECT_EQ(root.exists("/home/root/backup.tar.gz"), c.manifest && std::strstr(c.manifest, "doBackup"));
         EXPECT_NE(log().find(c.logged), std::string::npos) << log();
     }
+}
+
+enum class Signing { kNone, kOwnKey, kOtherKey, kOtherFile };
+enum class Fault { kNone, kCutInDaemon, kFlippedBytes, kLinkMember, kParentMember };
+
+std::set<std::string> names_in(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+    return names;
+}
+
+// Packages made with tar, gzip and openssl, each checked on a root whose
+// /usrdata holds a working daemon that the package's script would replace.
+TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon) {
+    struct Case {
+        const char* name;
+        bool keyInstalled;
+        Signing signing;
+        Fault fault;
+        const char* logged;  // installed when it is the "required" line
+    };
+    const char* const kInstalled = ";update;0;Update modem is required (5 => 6)";
+    const char* const kMismatch = ";update;2;Update package refused: the signature does not match";
+    const Case cases[] = {
+        {"unsigned, no key", false, Signing::kNone, Fault::kNone, kInstalled},
+        {"signed, key", true, Signing::kOwnKey, Fault::kNone, kInstalled},
+        {"unsigned, key", true, Signing::kNone, Fault::kNone, ";update;2;Update package refused: no signature"},
+        {"another key", true, Signing::kOtherKey, Fault::kNone, kMismatch},
+        {"another file's signature", true, Signing::kOtherFile, Fault::kNone, kMismatch},
+        {"cut in the daemon", false, Signing::kNone, Fault::kCutInDaemon,
+         ";update;2;Update package refused: gzip finds it damaged"},
+        {"five bytes flipped", false, Signing::kNone, Fault::kFlippedBytes, ";update;2;Update package refused: "},
+        {"link member", false, Signing::kNone, Fault::kLinkMember,
+         ";update;2;Update package refused: member qz_daemon.link is not a regular file or folder"},
+        {"parent member", false, Signing::kNone, Fault::kParentMember,
+         ";update;2;Update package refused: member ../escape.txt has a \"..\" part"},
+    };
+    const auto sh = [](const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; };
+    const std::string keys = root.path("/keys/"), stage = root.path("/stage/package/");
+    const std::string package = root.path("/media/sdcard/update.tar.gz");
+    for (const char* key : {"own", "other"})
+        sh("mkdir -p " + keys + " && openssl genpkey -algorithm ed25519 -out " + keys + key + ".pem && " +
+           "openssl pkey -in " + keys + key + ".pem -pubout -out " + keys + key + ".pub");
+    std::mt19937 random(18);
+    std::string newDaemon(96 * 1024, '\0');
+    for (char& byte : newDaemon) byte = static_cast<char>(random());
+    const std::string working = "working daemon\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sh("rm -rf " + root.path("/usrdata/*") + " " + root.path("/script.ran") + " " + root.path("/escape.txt") + " " +
+           package + "*");
+        root.write("/media/sdcard/log.txt", "");
+        root.write("/usrdata/qz_daemon", working);
+        root.write("/stage/package/manifest.json", R"({"modem": {"version": 6}})"
+                                                   "\n");
+        root.write("/stage/package/post_update_script.sh",
+                   "cd \"$(dirname \"$0\")\" && mv -f qz_daemon.new qz_daemon && echo ran >> " +
+                       root.path("/script.ran") + "\n");
+        root.write("/stage/package/qz_daemon.new", newDaemon);
+        root.write("/stage/escape.txt", "escaped\n");
+        std::string members = "manifest.json post_update_script.sh qz_daemon.new";
+        if (c.fault == Fault::kLinkMember)
+            sh("ln -sf /bin/sh " + stage + "qz_daemon.link"), members += " qz_daemon.link";
+        if (c.fault == Fault::kParentMember) members += " ../escape.txt";
+        // -P keeps "../" in a name as given.
+        sh("tar -czPf " + package + " -C " + stage + " " + members);
+        std::string bytes = root.read("/media/sdcard/update.tar.gz");
+        if (c.fault == Fault::kCutInDaemon) bytes.resize(bytes.size() * 2 / 3);
+        if (c.fault == Fault::kFlippedBytes)
+            for (size_t i = 0; i < 5; ++i) bytes[bytes.size() / 2 + i * 7] ^= 0x5A;
+        root.write("/media/sdcard/update.tar.gz", bytes);
+        const char* signer = c.signing == Signing::kOtherKey ? "other" : "own";
+        const std::string signedFile = c.signing == Signing::kOtherFile ? stage + "manifest.json" : package;
+        if (c.signing != Signing::kNone)
+            sh(std::string("openssl pkeyutl -sign -rawin -inkey ") + keys + signer + ".pem -in " + signedFile +
+               " -out " + package + ".sig");
+        if (c.keyInstalled) root.write("/usrdata/update_key.pem", root.read("/keys/own.pub"));
+        const bool installs = c.logged == kInstalled;
+
+        EXPECT_EQ(update_check(7, 5), installs ? 1 : 0);
+        EXPECT_TRUE(root.read("/usrdata/qz_daemon") == (installs ? newDaemon : working));
+        EXPECT_EQ(root.exists("/script.ran"), installs);
+        EXPECT_NE(log().find(c.logged), std::string::npos) << log();
+        // Nothing extracted, nothing left but the daemon (and the key); the card keeps only its
+        // log.
+        std::set<std::string> usrdata{"qz_daemon"};
+        if (c.keyInstalled) usrdata.insert("update_key.pem");
+        if (installs) usrdata.insert("manifest.json");
+        EXPECT_EQ(names_in(root.path("/usrdata")), usrdata);
+        EXPECT_EQ(names_in(root.path("/media/sdcard")), std::set<std::string>{"log.txt"});
+        EXPECT_FALSE(root.exists("/escape.txt"));
+    }
+    // The cloud brings the signature first; alone on the card it waits for its package.
+    root.write("/media/sdcard/update.tar.gz.sig", "signature");
+    EXPECT_EQ(update_check(7, 5), 0);
+    EXPECT_TRUE(root.exists("/media/sdcard/update.tar.gz.sig"));
 }
 
 }  // namespace
