@@ -594,10 +594,11 @@ std::string network_text(const Wake& wake) {
     return wake.mcc + "/" + wake.mnc + " " + wake.radio;
 }
 
-std::string volts_text(double volts) {
+// With the decimals the daemon logs.
+std::string volts_text(double volts, int decimals) {
     if (volts < 0) return "-";
     char text[16];
-    std::snprintf(text, sizeof text, "%.2f", volts);
+    std::snprintf(text, sizeof text, "%.*f", decimals, volts);
     return text;
 }
 
@@ -645,8 +646,8 @@ std::vector<std::string> wake_cells(const Wake& wake) {
             or_dash(wake.iccid),
             network_text(wake),
             wake.signalDbm != 0 ? std::to_string(wake.signalDbm) : "-",
-            volts_text(wake.battery),
-            volts_text(wake.external),
+            volts_text(wake.battery, 2),
+            volts_text(wake.external, 1),
             std::to_string(wake.processed),
             std::to_string(wake.uploaded),
             std::to_string(wake.uploadsFailed),
