@@ -676,7 +676,8 @@ std::string totals_text(const LogTotals& totals) {
         std::snprintf(line, sizeof line, "%8lld  %s\n", static_cast<long long>(count), kind.c_str());
         out += line;
     }
-    out += "Lines: " + std::to_string(totals.lines) + ", unreadable: " + std::to_string(totals.unreadable);
+    out += "Lines: " + std::to_string(totals.lines) + " (" + std::to_string(totals.entries) +
+           " entries), unreadable: " + std::to_string(totals.unreadable);
     for (const DamagedLines& damaged : totals.damaged) {
         if (damaged.count == 0) continue;
         out += std::string("; ") + damaged.what + ": " + std::to_string(damaged.count) + " (line";

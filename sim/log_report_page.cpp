@@ -141,7 +141,7 @@ std::string axes(const TimeAxis& time, const Range& range, double step, const ch
 }
 
 std::string chart_start(const char* id, const char* title) {
-    return "<h2>" + std::string(title) + "</h2><svg id=\"" + id + "\" class=\"chart\" xmlns=\"http://www.w3.org/2000/svg\" " +
+    return "<h2>" + std::string(title) + "</h2><svg id=\"" + id + "\" class=\"chart\" " +
            "width=\"" + number(kWidth) + "\" height=\"" + number(kHeight) + "\" viewBox=\"0 0 " + number(kWidth) + " " +
            number(kHeight) + "\">";
 }
