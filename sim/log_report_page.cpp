@@ -117,7 +117,7 @@ Range nice_range(double low, double high, double& step) {
 struct Series {
     const char* name;
     const char* css;
-    std::vector<double> values;  // NAN: none for that wake
+    std::vector<double> values;  // NAN: none for that wake (lines only)
 };
 
 std::string axes(const TimeAxis& time, const Range& range, double step, const char* unit) {
@@ -159,8 +159,10 @@ Range range_of(const std::vector<Series>& series, bool fromZero, double& step) {
 }
 
 std::string point_title(const std::vector<Wake>& wakes, size_t i, const Series& series) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%.4g", series.values[i]);
     return "<title>wake " + std::to_string(wakes[i].number) + ", " + escaped(wakes[i].start) + ": " + series.name +
-           " " + number(series.values[i]) + "</title>";
+           " " + value + "</title>";
 }
 
 std::string legend(const std::vector<Series>& series) {
@@ -194,7 +196,6 @@ std::string line_chart(const char* id, const char* title, const char* unit, cons
     return out + legend(series) + "</svg>";
 }
 
-
 // Bars per wake, the series side by side.
 std::string bar_chart(const char* id, const char* title, const char* unit, const TimeAxis& time,
                       const std::vector<Wake>& wakes, const std::vector<Series>& series) {
@@ -206,8 +207,7 @@ std::string bar_chart(const char* id, const char* title, const char* unit, const
     for (size_t s = 0; s < series.size(); ++s) {
         const Series& one = series[s];
         for (size_t i = 0; i < one.values.size(); ++i) {
-            const double value = std::isnan(one.values[i]) ? 0 : one.values[i];
-            const double top = range.y(value), base = range.y(0);
+            const double top = range.y(one.values[i]), base = range.y(0);
             const double x = time.x(i) + width * (static_cast<double>(s) - static_cast<double>(series.size()) / 2);
             out += "<rect class=\"" + std::string(one.css) + "\" x=\"" + number(x) + "\" y=\"" + number(top) +
                    "\" width=\"" + number(width) + "\" height=\"" + number(base - top) + "\">" +
