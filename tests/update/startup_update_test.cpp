@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "daemon_board.h"
 #include "loader_peer.h"
+#include "log_report.h"
 #include "sim_files.h"
 #include "update_package.h"
 
@@ -29,6 +31,14 @@ TEST(StartupUpdate, APackageIsInstalledTheMcuFlashedAndTheModuleRebootedBeforeAn
     const auto commands = board.commands_run();
     EXPECT_NE(std::find(commands.begin(), commands.end(), "reboot"), commands.end());
     EXPECT_NE(board.read_file("/media/sdcard/log.txt").find(";main;0;Reboot after update\r\n"), std::string::npos);
+    // The log report counts the modem side and the MCU as installed, and the wake as ended by the reboot.
+    std::vector<Wake> wakes;
+    LogReport report([&](const Wake& wake) { wakes.push_back(wake); });
+    ASSERT_TRUE(log_report_file(board.path("/media/sdcard/log.txt").c_str(), report));
+    report.finish();
+    ASSERT_EQ(wakes.size(), 1u);
+    EXPECT_EQ(wakes[0].updates, 2);
+    EXPECT_EQ(wakes[0].end, Wake::End::kReboot);
 }
 
 // A firmware or script member that is a folder, FIFO or link, or such a
