@@ -140,6 +140,7 @@ struct CloudEmulator::State {
     TlsConnections tls;
 
     mutable std::mutex mutex;  // guards everything below
+    std::string relayHost;     // empty: none
     std::vector<CloudRequest> received;
     std::vector<StoredPicture> stored;
     std::set<std::string> validTokens;
@@ -286,8 +287,8 @@ void CloudEmulator::State::address(json_object* instruction, const char* name, c
         json_object_object_add(line, "value", json_object_new_string(value.c_str()));
         json_object_array_add(headers, line);
     }
-    json_object_object_add(instruction, "host",
-                           json_object_new_string(("https://127.0.0.1:" + std::to_string(port)).c_str()));
+    const std::string host = relayHost.empty() ? "127.0.0.1:" + std::to_string(port) : relayHost;
+    json_object_object_add(instruction, "host", json_object_new_string(("https://" + host).c_str()));
     json_object_object_add(instruction, "path", json_object_new_string(path.c_str()));
     json_object_object_add(instruction, "verb", json_object_new_string(contentType ? "PUT" : "GET"));
     json_object_object_add(instruction, "headers", headers);
@@ -424,7 +425,15 @@ void CloudEmulator::stop() {
 
 int CloudEmulator::port() const { return state_->port; }
 
-std::string CloudEmulator::host() const { return "127.0.0.1:" + std::to_string(state_->port); }
+std::string CloudEmulator::host() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->relayHost.empty() ? "127.0.0.1:" + std::to_string(state_->port) : state_->relayHost;
+}
+
+void CloudEmulator::reach_through(const std::string& relayHost) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->relayHost = relayHost;
+}
 
 bool CloudEmulator::write_ca(const std::string& path) const {
     if (state_->identity.trustedCaPem.empty()) return false;

@@ -65,8 +65,11 @@ public:
     bool start();
     void stop();
     int port() const;
-    // "127.0.0.1:<port>", the daemon's "host".
+    // "127.0.0.1:<port>", the daemon's "host", unless a relay stands in front.
     std::string host() const;
+    // From now on the service names `relayHost` ("127.0.0.1:<port>") as its
+    // address and in its instructions, so that every request goes through it.
+    void reach_through(const std::string& relayHost);
     // Writes the CA certificate the device is to trust (PEM).
     bool write_ca(const std::string& path) const;
 
