@@ -77,7 +77,8 @@ std::string curl_uploads(const CloudEmulator& cloud, const std::string& ca, cons
         json_object_array_add(offer.get(), entry);
     }
     std::string document = std::string("{\"uploads\": ") + json_object_to_json_string(offer.get()) + "}";
-    sim_run(curl + "-X PUT -H 'Authorization: Bearer " + bearer + "' -d '" + document + "' " + api + "camera/bench",
+    sim_run(curl + "-X PUT -H 'Authorization: Bearer " + bearer + "' -H 'Content-Type: application/json' -d '" +
+                document + "' " + api + "camera/bench",
             answer);
     JsonPtr instructions = json_parse(answer.c_str());
     json_object* uploads = nullptr;

@@ -223,6 +223,8 @@ void CloudEmulator::State::camera(const httplib::Request& req, httplib::Response
     }
     if (validTokens.count(bearer) == 0)
         return answer(req, res, 401, "{\"error\": \"unknown token\"}");
+    if (req.get_header_value("Content-Type") != "application/json")
+        return answer(req, res, 415, "{\"error\": \"not sent as JSON\"}");
     if (scenario.notJson > 0) {
         --scenario.notJson;
         record(req, 200);
@@ -309,6 +311,11 @@ void CloudEmulator::State::uploads_answer(json_object* offered, json_object* ans
         json_object_object_add(instruction, "name", json_object_new_string(name));
         address(instruction, name, "storage", "image/jpeg");
         json_object_object_add(instruction, "size", json_object_new_int64(size));
+        JsonPtr changes = json_parse(scenario.instruction.c_str());
+        if (changes && json_object_is_type(changes.get(), json_type_object)) {
+            json_object_object_foreach(changes.get(), key, value)
+                json_object_object_add(instruction, key, json_object_get(value));
+        }
         json_object_array_add(instructions, instruction);
     }
 }
@@ -502,6 +509,7 @@ bool cloud_scenario_parse(const std::string& json, CloudScenario& s) {
     s.config = object_knob(c, "config");
     s.requests = object_knob(c, "requests");
     s.picturesWanted = int_knob(c, "pictures_wanted", s.picturesWanted);
+    s.instruction = object_knob(c, "instruction");
     if (json_object* statuses = json_member_object(c, "upload_status")) {
         json_object_object_foreach(statuses, name, status) s.uploadStatus[name] = json_object_get_int(status);
     }

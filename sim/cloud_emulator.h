@@ -27,6 +27,7 @@ struct CloudScenario {
                                     // instructions without "host" get endpoints of ours
     std::map<std::string, std::string> files;  // name -> bytes that download instructions serve
     int picturesWanted = -1;        // pictures asked for per answer; -1: every one offered
+    std::string instruction;        // JSON object whose members overwrite those of every upload instruction
     std::map<std::string, int> uploadStatus;  // picture name -> storage status; 0 drops the connection
     bool foreignCa = false;         // the server certificate comes from another CA
 };
