@@ -30,6 +30,8 @@ constexpr const char* kFotaFolder = "/usrdata/cache/fota";
 constexpr const char* kModemPackage = "/usrdata/cache/fota/ipth_package.bin";
 constexpr const char* kRestartLevel = "/sys/bus/msm_subsys/devices/subsys1/restart_level";
 constexpr const char* kLogPrefix = "log.txt";
+// Longer waits keep the module on, draining the battery, for a mistake of the service.
+constexpr int64_t kSimUpdateMaxMinutes = 60;
 
 // The request's "content" when it has the expected type and, unless the
 // kind carries no flag, the service asks for it to be carried out.
@@ -125,6 +127,11 @@ void carry_out_update_modem(json_object* content) {
 
 void carry_out_update_sim(json_object* content) {
     int64_t minutes = json_object_get_int64(content);
+    if (minutes > kSimUpdateMaxMinutes) {
+        log_event("camapi", 1, "Sim update wait of %" PRId64 " minutes cut to %" PRId64, minutes,
+                  kSimUpdateMaxMinutes);
+        minutes = kSimUpdateMaxMinutes;
+    }
     log_event("camapi", 0, "Wait for sim update for %" PRId64 " minutes", minutes);
     for (int64_t i = 0; i < minutes; ++i) {
         mcu_send_ack();
