@@ -197,6 +197,8 @@ TEST_F(Sync, ServiceAnswersAndFaults) {
         // Acknowledgements ride on every document until one is accepted.
         size_t refused = 0, acknowledging = 0;
         for (const auto& put : documents) {
+            const size_t uploads = put.body.find("\"uploads\"");
+            EXPECT_TRUE(uploads == std::string::npos || uploads < put.body.find("\"requests\"")) << c.what;
             refused += put.status != 200;
             acknowledging += put.body.find(R"("requests": { "update": { "execute": false }, )"
                                            R"("updateSim": { "execute": false }, "log": { "execute": false }, )"
@@ -249,6 +251,14 @@ TEST_F(Sync, TransferFailuresAreReported) {
     serve(scenario);
     EXPECT_EQ(cloud_get_token(token), -1);
     EXPECT_NE(log().find(";token;2;Get token failed: -1"), std::string::npos);
+    // A refused token is forgotten in the configuration file too.
+    scenario = CloudScenario{};
+    scenario.storedToken = "tok-stored";
+    scenario.refuseToken = 1;
+    serve(scenario);
+    copy_text(token, kTokenSize, "tok-stored");
+    EXPECT_EQ(cloud_camera_exchange(token, 0), -1);
+    EXPECT_NE(root.read("/etc/qz_daemon_conf.json").find(R"("s3token": "")"), std::string::npos);
 }
 
 // The service's requests, carried out from a camera record answer and
@@ -393,6 +403,19 @@ TEST_F(Requests, PicturesAreAnsweredInOneResultsDocument) {
     EXPECT_EQ(mcu.drain(), std::string(2 + 4 + 1, '\x06'));
     EXPECT_NE(log().find(";hdod;2;HD picture request failed (PICT0002.JPG): HTTP status 403; reported as uploadFailed"),
               std::string::npos);
+}
+
+// A modem package is placed, then the module is restarted into its recovery system.
+TEST_F(Requests, UpdateModemPlacesThePackageAndRestartsIntoRecovery) {
+    StandIns board(root, {"sync", "sys_reboot"});
+    CloudScenario scenario;
+    scenario.files = {{"modem.bin", "package"}};
+    serve_requests(R"({"updateModem": {"execute": true, "content": [{"name": "modem.bin"}]}})", scenario);
+    EXPECT_EQ(cloud_sync(0), 0);
+    EXPECT_EQ(root.read("/usrdata/cache/fota/ipth_package.bin"), "package");
+    EXPECT_EQ(board.calls(), (std::vector<std::string>{"sync " + root.path("/sys/bus/msm_subsys/devices/subsys1/restart_level"),
+                                                       "sync", "sys_reboot recovery"}));
+    EXPECT_EQ(g_config.requestUpdateReset, kResetUpdateModem);
 }
 
 }  // namespace
