@@ -256,7 +256,6 @@ TEST_F(Sync, TransferFailuresAreReported) {
     scenario.storedToken = "tok-stored";
     scenario.refuseToken = 1;
     serve(scenario);
-    copy_text(token, kTokenSize, "tok-stored");
     EXPECT_EQ(cloud_camera_exchange(token, 0), -1);
     EXPECT_NE(root.read("/etc/qz_daemon_conf.json").find(R"("s3token": "")"), std::string::npos);
 }
