@@ -167,9 +167,9 @@ TEST_F(Sync, ServiceAnswersAndFaults) {
          ";sync;2;Failed to delete /media/sdcard/transmit/PICT0012.JPG: Read-only file system"},
         {"size 0", [](CloudScenario& s) { s.instruction = R"({"size": 0})"; }, 1, 0, 0, 1, 0, 0, 5,
          ";sync;2;Refused instruction for PICT0001.JPG: size 0 is not the file's length"},
-        {"size 10", [](CloudScenario& s) { s.instruction = R"({"size": 10})"; }, 1, 0, 0, 1, 0, 0, 5, "size 10 is not"},
-        {"size + 1", [](CloudScenario& s) { s.instruction = R"({"size": 2001})"; }, 1, 0, 0, 1, 0, 0, 5, "size 2001 is"},
-        {"verb", [](CloudScenario& s) { s.instruction = R"({"verb": "PUT /x HTTP/1.1\r\nX-Injected: 1\r\nX-Pad: x"})"; },
+        {"size 10", [](CloudScenario& s) { s.instruction = R"({"size": 10})"; }, 1, 0, 0, 1, 0, 0, 5, "size 10 is"},
+        {"size+1", [](CloudScenario& s) { s.instruction = R"({"size": 2001})"; }, 1, 0, 0, 1, 0, 0, 5, "size 2001 is"},
+        {"verb", [](CloudScenario& s) { s.instruction = R"({"verb": "PUT /x HTTP/1.1\r\nX-Injected: 1\r\nX: x"})"; },
          1, 0, 0, 1, 0, 0, 5, ";sync;2;Refused instruction for PICT0001.JPG: verb refused"},
         {"host /", [](CloudScenario& s) { s.config = R"({"ssl": {"host": "evil.example/x"}})"; }, 0, 0, 0, 1, 0, 0, 10,
          ";config;2;Refused host: evil.example/x"},
@@ -352,7 +352,8 @@ TEST_F(Requests, EachDownloadedUpdateFileFlipsTheBit) {
         EXPECT_EQ(root.exists("/usrdata/marker.txt"), c.installed) << c.content;
         for (const char* line : {";update;2;Refused file name: ../escape.bin\r\n",
                                  ";update;2;Refused file name: ..\r\n",
-                                 ";update;2;File transfer failed for /media/sdcard/kept.bin: HTTP status 404; nothing written"})
+                                 ";update;2;File transfer failed for /media/sdcard/kept.bin: HTTP status 404; "
+                                 "nothing written"})
             EXPECT_NE(log().find(line), std::string::npos) << line;
         // The MCU hears of an update in progress while the bit is set.
         mcu.drain();
@@ -412,8 +413,8 @@ TEST_F(Requests, UpdateModemPlacesThePackageAndRestartsIntoRecovery) {
     serve_requests(R"({"updateModem": {"execute": true, "content": [{"name": "modem.bin"}]}})", scenario);
     EXPECT_EQ(cloud_sync(0), 0);
     EXPECT_EQ(root.read("/usrdata/cache/fota/ipth_package.bin"), "package");
-    EXPECT_EQ(board.calls(), (std::vector<std::string>{"sync " + root.path("/sys/bus/msm_subsys/devices/subsys1/restart_level"),
-                                                       "sync", "sys_reboot recovery"}));
+    const std::string restartLevel = root.path("/sys/bus/msm_subsys/devices/subsys1/restart_level");
+    EXPECT_EQ(board.calls(), (std::vector<std::string>{"sync " + restartLevel, "sync", "sys_reboot recovery"}));
     EXPECT_EQ(g_config.requestUpdateReset, kResetUpdateModem);
 }
 
