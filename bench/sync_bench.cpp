@@ -1,8 +1,9 @@
 // A "sync" of the real daemon that uploads transmit copies to the cloud
 // emulator on loopback, against Debian's curl uploading the same files in one
 // invocation, in alternating rounds: wall time, TCP connections and TLS
-// handshakes, the daemon's peak memory during a sync.
-// Usage: sync_bench [PICTURES (20) [ROUNDS (7)]]
+// handshakes, the daemon's peak memory during a sync. With a delay, both reach
+// the emulator through a relay that holds every chunk that long each way.
+// Usage: sync_bench [PICTURES (20) [ROUNDS (7) [DELAY_MS (0)]]]
 #include <json-c/json.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 
 #include "board.h"
 #include "cloud_emulator.h"
+#include "delaying_relay.h"
 #include "json_util.h"
 #include "pictures.h"
 #include "proc_status.h"
@@ -75,7 +77,8 @@ std::string curl_uploads(const CloudEmulator& cloud, const std::string& ca, cons
         json_object_array_add(offer.get(), entry);
     }
     std::string document = std::string("{\"uploads\": ") + json_object_to_json_string(offer.get()) + "}";
-    sim_run(curl + "-X PUT -H 'Authorization: Bearer " + bearer + "' -d '" + document + "' " + api + "camera/bench",
+    sim_run(curl + "-X PUT -H 'Authorization: Bearer " + bearer + "' -H 'Content-Type: application/json' -d '" +
+                document + "' " + api + "camera/bench",
             answer);
     JsonPtr instructions = json_parse(answer.c_str());
     json_object* uploads = nullptr;
@@ -87,6 +90,8 @@ std::string curl_uploads(const CloudEmulator& cloud, const std::string& ca, cons
         json_object* instruction = json_object_array_get_idx(uploads, i);
         if (i > 0) config += "next\n";
         config += "cacert = \"" + ca + "\"\noutput = \"/dev/null\"\n";
+        // curl at its best: no "100-continue" round trip before each body.
+        config += "header = \"Expect:\"\n";
         config += std::string("request = \"") + json_member_string(instruction, "verb") + "\"\n";
         config += "upload-file = \"" + folder + json_member_string(instruction, "name") + "\"\n";
         config += std::string("url = \"") + json_member_string(instruction, "host") +
@@ -150,13 +155,18 @@ double median(std::vector<Round> rounds, double Round::*field) {
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 20;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
+    const int delayMs = argc > 3 ? std::atoi(argv[3]) : 0;
     SimBoard::Options options;
     options.clockSpeed = 20;  // the modem's bring-up; the sync itself does not sleep
     SimBoard board(options);
     CloudScenario scenario;
     CloudEmulator cloud(scenario);
-    if (count < 1 || rounds < 1 || !cloud.start() || !cloud_emulator_attach(cloud, scenario, board.root())) {
-        std::fprintf(stderr, "usage: sync_bench [PICTURES [ROUNDS]]; the cloud emulator must start\n");
+    const bool started = count >= 1 && rounds >= 1 && delayMs >= 0 && cloud.start();
+    DelayingRelay relay(cloud.port(), std::chrono::milliseconds(delayMs));
+    if (started && delayMs > 0 && relay.start()) cloud.reach_through(relay.host());
+    if (!started || (delayMs > 0 && cloud.host() != relay.host()) ||
+        !cloud_emulator_attach(cloud, scenario, board.root())) {
+        std::fprintf(stderr, "usage: sync_bench [PICTURES [ROUNDS [DELAY_MS]]]; the cloud emulator must start\n");
         return 1;
     }
     const std::string staged = board.path("/sim/bench/");
@@ -199,8 +209,8 @@ int main(int argc, char** argv) {
     long peak = 0;
     for (const auto& round : daemonRounds) peak = std::max(peak, round.peakKb);
     const double daemonWall = median(daemonRounds, &Round::wall), curlWall = median(curlRounds, &Round::wall);
-    std::printf("\n%d transmit copies of %ju bytes on average, %d rounds (medians)\n\n", count,
-                bytes / static_cast<uintmax_t>(count), rounds);
+    std::printf("\n%d transmit copies of %ju bytes on average, %d rounds (medians), %d ms added each way\n\n",
+                count, bytes / static_cast<uintmax_t>(count), rounds, delayMs);
     std::printf("| measure | daemon \"sync\" | curl, one run |\n|---|---|---|\n");
     std::printf("| wall time | %.3f s | %.3f s |\n", daemonWall, curlWall);
     std::printf("| wall time ratio (daemon / curl) | %.2f | 1 |\n", daemonWall / curlWall);

@@ -10,4 +10,5 @@ build/host/bench/resize_bench
 build/host/bench/process_bench 20
 build/host/bench/bring_up_bench
 build/host/bench/sync_bench 20
+build/host/bench/sync_bench 20 7 50
 build/host/bench/logreport_bench

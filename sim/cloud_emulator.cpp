@@ -140,6 +140,7 @@ struct CloudEmulator::State {
     TlsConnections tls;
 
     mutable std::mutex mutex;  // guards everything below
+    std::string relayHost;     // empty: none
     std::vector<CloudRequest> received;
     std::vector<StoredPicture> stored;
     std::set<std::string> validTokens;
@@ -222,6 +223,8 @@ void CloudEmulator::State::camera(const httplib::Request& req, httplib::Response
     }
     if (validTokens.count(bearer) == 0)
         return answer(req, res, 401, "{\"error\": \"unknown token\"}");
+    if (req.get_header_value("Content-Type") != "application/json")
+        return answer(req, res, 415, "{\"error\": \"not sent as JSON\"}");
     if (scenario.notJson > 0) {
         --scenario.notJson;
         record(req, 200);
@@ -286,8 +289,8 @@ void CloudEmulator::State::address(json_object* instruction, const char* name, c
         json_object_object_add(line, "value", json_object_new_string(value.c_str()));
         json_object_array_add(headers, line);
     }
-    json_object_object_add(instruction, "host",
-                           json_object_new_string(("https://127.0.0.1:" + std::to_string(port)).c_str()));
+    const std::string host = relayHost.empty() ? "127.0.0.1:" + std::to_string(port) : relayHost;
+    json_object_object_add(instruction, "host", json_object_new_string(("https://" + host).c_str()));
     json_object_object_add(instruction, "path", json_object_new_string(path.c_str()));
     json_object_object_add(instruction, "verb", json_object_new_string(contentType ? "PUT" : "GET"));
     json_object_object_add(instruction, "headers", headers);
@@ -308,6 +311,11 @@ void CloudEmulator::State::uploads_answer(json_object* offered, json_object* ans
         json_object_object_add(instruction, "name", json_object_new_string(name));
         address(instruction, name, "storage", "image/jpeg");
         json_object_object_add(instruction, "size", json_object_new_int64(size));
+        JsonPtr changes = json_parse(scenario.instruction.c_str());
+        if (changes && json_object_is_type(changes.get(), json_type_object)) {
+            json_object_object_foreach(changes.get(), key, value)
+                json_object_object_add(instruction, key, json_object_get(value));
+        }
         json_object_array_add(instructions, instruction);
     }
 }
@@ -424,7 +432,15 @@ void CloudEmulator::stop() {
 
 int CloudEmulator::port() const { return state_->port; }
 
-std::string CloudEmulator::host() const { return "127.0.0.1:" + std::to_string(state_->port); }
+std::string CloudEmulator::host() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->relayHost.empty() ? "127.0.0.1:" + std::to_string(state_->port) : state_->relayHost;
+}
+
+void CloudEmulator::reach_through(const std::string& relayHost) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->relayHost = relayHost;
+}
 
 bool CloudEmulator::write_ca(const std::string& path) const {
     if (state_->identity.trustedCaPem.empty()) return false;
@@ -493,6 +509,7 @@ bool cloud_scenario_parse(const std::string& json, CloudScenario& s) {
     s.config = object_knob(c, "config");
     s.requests = object_knob(c, "requests");
     s.picturesWanted = int_knob(c, "pictures_wanted", s.picturesWanted);
+    s.instruction = object_knob(c, "instruction");
     if (json_object* statuses = json_member_object(c, "upload_status")) {
         json_object_object_foreach(statuses, name, status) s.uploadStatus[name] = json_object_get_int(status);
     }

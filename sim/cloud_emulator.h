@@ -27,6 +27,7 @@ struct CloudScenario {
                                     // instructions without "host" get endpoints of ours
     std::map<std::string, std::string> files;  // name -> bytes that download instructions serve
     int picturesWanted = -1;        // pictures asked for per answer; -1: every one offered
+    std::string instruction;        // JSON object whose members overwrite those of every upload instruction
     std::map<std::string, int> uploadStatus;  // picture name -> storage status; 0 drops the connection
     bool foreignCa = false;         // the server certificate comes from another CA
 };
@@ -65,8 +66,11 @@ public:
     bool start();
     void stop();
     int port() const;
-    // "127.0.0.1:<port>", the daemon's "host".
+    // "127.0.0.1:<port>", the daemon's "host", unless a relay stands in front.
     std::string host() const;
+    // From now on the service names `relayHost` ("127.0.0.1:<port>") as its
+    // address and in its instructions, so that every request goes through it.
+    void reach_through(const std::string& relayHost);
     // Writes the CA certificate the device is to trust (PEM).
     bool write_ca(const std::string& path) const;
 

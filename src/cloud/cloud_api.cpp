@@ -5,6 +5,7 @@
 #include "config.h"
 #include "daemon_state.h"
 #include "event_log.h"
+#include "instruction.h"
 #include "json_util.h"
 #include "transport.h"
 
@@ -27,7 +28,8 @@ int cloud_get_token(char* token) {
         return -1;
     }
     const char* received = json_member_string(answer.get(), "token");
-    if (received == nullptr) {
+    // The token goes into a header line: a line break in it would add lines of its own.
+    if (received == nullptr || has_control_character(received)) {
         log_event("token", 2, "Get token failed: -1");
         return -1;
     }

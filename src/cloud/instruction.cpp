@@ -1,7 +1,11 @@
 #include "instruction.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstring>
 
+#include "event_log.h"
 #include "json_util.h"
 #include "transport.h"
 
@@ -9,7 +13,15 @@ namespace {
 
 constexpr size_t kNameMax = 255;
 constexpr size_t kUrlMax = 1023;
-constexpr size_t kVerbMax = 255;
+constexpr size_t kVerbMax = 16;
+
+bool control_character(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
+
+bool plain_method(const char* verb) {
+    size_t length = strnlen(verb, kVerbMax + 1);
+    return length > 0 && length <= kVerbMax &&
+           std::all_of(verb, verb + length, [](char c) { return c >= 'A' && c <= 'Z'; });
+}
 
 }  // namespace
 
@@ -23,8 +35,8 @@ bool transfer_target_read(json_object* instruction, TransferTarget& target, cons
     target.headers = json_member_array(instruction, "headers");
     if (target.url.size() > kUrlMax)
         fault = "URL too long";
-    else if (std::strlen(target.verb) > kVerbMax)
-        fault = "verb too long";
+    else if (!plain_method(target.verb))
+        fault = "verb refused";
     else if (!http_headers_valid(target.headers))
         fault = "header lines refused";
     return fault == nullptr;
@@ -34,16 +46,25 @@ bool plain_file_name(const char* name) {
     size_t length = strnlen(name, kNameMax + 1);
     if (length == 0 || length > kNameMax) return false;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c == '/' || c < 0x20 || c == 0x7f) return false;
-    }
-    return true;
+    return std::strchr(name, '/') == nullptr && !has_control_character(name);
+}
+
+bool has_control_character(const char* text) {
+    return std::any_of(text, text + std::strlen(text), control_character);
 }
 
 std::string printable_name(const char* name) {
     std::string shown(name, strnlen(name, kNameMax));
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    std::replace_if(shown.begin(), shown.end(), control_character, '?');
     return shown;
+}
+
+int64_t file_length(FILE* file) {
+    struct stat status {};
+    return fstat(fileno(file), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+void log_transfer_failure(const char* tag, int result, const char* what, const char* fate) {
+    const char* why = result < 0 ? "Curl fatal error" : http_last_failure_text();
+    log_event(tag, 2, "File transfer failed for %s: %s; %s", what, why, fate);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -16,12 +17,16 @@ struct TransferTarget {
 
 // Reads the target of an instruction. False when it cannot be used: `fault`
 // then says why (a URL, verb or header line refused), or is null when a
-// member is simply missing, which callers pass over without a word.
+// member is simply missing, which callers pass over without a word. A verb
+// is 1 to 16 upper-case letters, so it cannot rewrite the request line.
 bool transfer_target_read(json_object* instruction, TransferTarget& target, const char*& fault);
 
 // A name from the cloud names a file only when it is a plain file name:
 // not empty, not "." or "..", no "/", no control characters, at most 255 bytes.
 bool plain_file_name(const char* name);
+
+// Any byte below 0x20, or 0x7F: such a text must not reach a request.
+bool has_control_character(const char* text);
 
 // A name as a log line may show it: cut to 255 bytes, control characters as '?'.
 std::string printable_name(const char* name);
@@ -30,3 +35,10 @@ struct FileClose {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<FILE, FileClose>;
+
+// The length of an open file, -1 when it cannot be read.
+int64_t file_length(FILE* file);
+
+// Logs why a transfer (its HttpResult) does not count, naming what it was for
+// and what becomes of it: "File transfer failed for <what>: <why>; <fate>".
+void log_transfer_failure(const char* tag, int result, const char* what, const char* fate);

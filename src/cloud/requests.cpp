@@ -1,7 +1,6 @@
 #include "requests.h"
 
 #include <json-c/json.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -32,6 +31,8 @@ constexpr const char* kFotaFolder = "/usrdata/cache/fota";
 constexpr const char* kModemPackage = "/usrdata/cache/fota/ipth_package.bin";
 constexpr const char* kRestartLevel = "/sys/bus/msm_subsys/devices/subsys1/restart_level";
 constexpr const char* kLogPrefix = "log.txt";
+// Longer waits keep the module on, draining the battery, for a mistake of the service.
+constexpr int64_t kSimUpdateMaxMinutes = 60;
 
 // The request's "content" when it has the expected type and, unless the
 // kind carries no flag, the service asks for it to be carried out.
@@ -55,14 +56,6 @@ json_object* instruction_at(json_object* content, size_t index) {
 }
 
 void log_content(json_object* content) { log_event("request", 0, "%s", json_object_to_json_string(content)); }
-
-// Why a transfer does not count, in the words its log lines use.
-void log_transfer_failure(const char* tag, int result) {
-    if (result < 0)
-        log_event(tag, 2, "File transfer failed: Curl fatal error");
-    else
-        log_event(tag, 2, "File transfer failed: %s", http_last_failure_text());
-}
 
 enum class Download { kDone, kFailed, kNotOpened, kSkipped };
 
@@ -91,7 +84,7 @@ Download download_to(const std::string& path, json_object* instruction, const ch
     if (result == kHttpCompleted && http_last_accepted())
         log_event(tag, 2, "Failed to write file: %s", path.c_str());
     else
-        log_transfer_failure(tag, result);
+        log_transfer_failure(tag, result, path.c_str(), "nothing written");
     return Download::kFailed;
 }
 
@@ -137,17 +130,17 @@ void carry_out_update_modem(json_object* content) {
 
 void carry_out_update_sim(json_object* content) {
     int64_t minutes = json_object_get_int64(content);
+    if (minutes > kSimUpdateMaxMinutes) {
+        log_event("camapi", 1, "Sim update wait of %" PRId64 " minutes cut to %" PRId64, minutes,
+                  kSimUpdateMaxMinutes);
+        minutes = kSimUpdateMaxMinutes;
+    }
     log_event("camapi", 0, "Wait for sim update for %" PRId64 " minutes", minutes);
     for (int64_t i = 0; i < minutes; ++i) {
         mcu_send_ack();
         sleep_seconds(60);
     }
     config_toggleRequestUpdateReset(kResetUpdateSim);
-}
-
-int64_t file_length(FILE* file) {
-    struct stat status {};
-    return fstat(fileno(file), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
 }
 
 void carry_out_log(json_object* content) {
@@ -168,7 +161,10 @@ void carry_out_log(json_object* content) {
         }
         TransferTarget target;
         const char* fault = nullptr;
-        if (!transfer_target_read(instruction, target, fault)) continue;
+        if (!transfer_target_read(instruction, target, fault)) {
+            if (fault) log_event("log", 2, "Refused instruction for %s: %s", name, fault);
+            continue;
+        }
         int result = http_upload_file(target.url.c_str(), target.verb, file.get(), file_length(file.get()),
                                       target.headers);
         file.reset();
@@ -176,7 +172,7 @@ void carry_out_log(json_object* content) {
             mcu_send_ack();
             config_toggleRequestUpdateReset(kResetLog);
         } else {
-            log_transfer_failure("log", result);
+            log_transfer_failure("log", result, name, "not acknowledged");
         }
     }
 }
@@ -197,10 +193,9 @@ const char* send_hd_copy(const char* name, const char* hdPath, json_object* inst
         if (result == kHttpCompleted && http_last_accepted()) {
             mcu_send_ack();
             message = "";
-        } else if (result < 0) {
-            log_event("hdod", 2, "HD picture request failed (%s): Curl fatal error", name);
         } else {
-            log_event("hdod", 2, "HD picture request failed (%s): %s", name, http_last_failure_text());
+            log_event("hdod", 2, "HD picture request failed (%s): %s; reported as uploadFailed", name,
+                      result < 0 ? "Curl fatal error" : http_last_failure_text());
         }
     }
     file.reset();

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,44 +28,50 @@ constexpr const char* kTransmitDir = "/media/sdcard/transmit/";
 
 std::string transmit_path(const char* name) { return std::string(kTransmitDir) + name; }
 
-// One instruction; true when its picture was sent (and deleted).
-bool upload_one(json_object* instruction) {
+// What became of one instruction's picture.
+enum class Upload {
+    kKept,   // not sent: offered again
+    kSent,   // accepted and its transmit copy deleted
+    kStuck,  // accepted, but its copy could not be deleted (a read-only or failing card)
+};
+
+Upload upload_one(json_object* instruction) {
     const char* name = json_member_string(instruction, "name");
-    if (name == nullptr) return false;
+    if (name == nullptr) return Upload::kKept;
     if (!plain_file_name(name)) {
         log_event("sync", 2, "Refused file name: %s", printable_name(name).c_str());
-        return false;
+        return Upload::kKept;
     }
     std::string real = device_path(transmit_path(name));
     FilePtr file(std::fopen(real.c_str(), "rbe"));
     if (!file) {
         log_event("sync", 2, "Failed to open file: %s", transmit_path(name).c_str());
-        return false;
+        return Upload::kKept;
     }
     TransferTarget target;
     const char* fault = nullptr;
     int64_t size = 0;
     if (!transfer_target_read(instruction, target, fault) || !json_member_int(instruction, "size", size)) {
         if (fault) log_event("sync", 2, "Refused instruction for %s: %s", name, fault);
-        return false;
+        return Upload::kKept;
     }
-    if (size < 0) {
-        log_event("sync", 2, "Refused instruction for %s: negative size", name);
-        return false;
+    // Any other length would send a cut or padded picture and count it as sent.
+    if (size != file_length(file.get())) {
+        log_event("sync", 2, "Refused instruction for %s: size %" PRId64 " is not the file's length", name, size);
+        return Upload::kKept;
     }
     int result = http_upload_file(target.url.c_str(), target.verb, file.get(), size, target.headers);
     file.reset();
-    if (result < 0) {
-        log_event("sync", 2, "File transfer failed: Curl fatal error");
-        return false;
-    }
     // Only an accepted upload may cost the picture its transmit copy.
-    if (!http_last_accepted()) {
-        log_event("sync", 2, "File transfer failed: %s", http_last_failure_text());
-        return false;
+    if (result != kHttpCompleted || !http_last_accepted()) {
+        log_transfer_failure("sync", result, name, "kept for the next sync");
+        return Upload::kKept;
     }
-    unlink(real.c_str());
-    return true;
+    if (unlink(real.c_str()) != 0) {
+        log_event("sync", 2, "Failed to delete %s: %s", transmit_path(name).c_str(), std::strerror(errno));
+        return Upload::kStuck;
+    }
+    return Upload::kSent;
 }
 
 // Appends {"name", "size"} for a file worth offering; empty files are deleted.
@@ -111,13 +119,17 @@ bool uploads_carry_out(json_object* instructions, int mode) {
     int offered = static_cast<int>(json_object_array_length(instructions));
     log_event("upload", 0, "Picture to upload: %d", offered);
     int sent = 0;
+    bool stuck = false;
     for (int i = 0; i < offered; ++i) {
         mcu_send_ack();
-        if (upload_one(json_object_array_get_idx(instructions, static_cast<size_t>(i)))) ++sent;
+        Upload outcome = upload_one(json_object_array_get_idx(instructions, static_cast<size_t>(i)));
+        if (outcome == Upload::kSent) ++sent;
+        if (outcome == Upload::kStuck) stuck = true;
     }
     if (sent >= offered)
         config_growUploadPictureCount(sent);
     else
         config_setUploadPictureCount(sent);
-    return mode != 0 || sent == 0;
+    // A copy that stays would be offered and sent again at once, for as long as the sync lasts.
+    return mode != 0 || sent == 0 || stuck;
 }

@@ -3,6 +3,8 @@
 #include <json-c/json.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -101,6 +103,22 @@ int first_sync_field(const char* key, int32_t fallback, const char* missing) {
     return fallback;
 }
 
+// The host goes into every URL: only a host name or an IPv4 address with an
+// optional ":port" is taken, nothing that could add a path, a user or a query.
+bool plain_host(const char* host) {
+    const char* colon = std::strchr(host, ':');
+    const size_t nameLength = colon ? static_cast<size_t>(colon - host) : std::strlen(host);
+    auto nameChar = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    };
+    if (nameLength == 0 || std::strlen(host) >= sizeof g_config.host || !std::all_of(host, host + nameLength, nameChar))
+        return false;
+    if (colon == nullptr) return true;
+    char* end = nullptr;
+    long port = std::strtol(colon + 1, &end, 10);
+    return colon[1] >= '0' && colon[1] <= '9' && *end == '\0' && port >= 1 && port <= 65535;
+}
+
 int32_t clamp_upload_count(int32_t k) { return k < 5 ? 5 : (k > 50 ? 50 : k); }
 
 }  // namespace
@@ -163,8 +181,12 @@ int config_apply(const char* text) {
                      : 6;
     if (const char* battery = json_member_string(config, "batteryType"))
         c.battType = battery_code(battery);
-    if (const char* host = json_member_string(json_member_object(config, "ssl"), "host"))
-        copy_text(c.host, sizeof c.host, host);
+    if (const char* host = json_member_string(json_member_object(config, "ssl"), "host")) {
+        if (plain_host(host))
+            copy_text(c.host, sizeof c.host, host);
+        else
+            log_event("config", 2, "Refused host: %s", host);
+    }
     return config_save();
 }
 

@@ -2,13 +2,17 @@
 #include <json-c/json.h>
 #include <utime.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "camera_record.h"
 #include "cellular_status.h"
@@ -26,6 +30,19 @@
 #include "state_reset.h"
 #include "test_root.h"
 #include "transport.h"
+
+// Linked with --wrap=unlink: while g_failingDeletes counts down, transmit
+// copies cannot be deleted, as on a card the kernel remounted read-only.
+static int g_failingDeletes = 0;
+extern "C" int __real_unlink(const char* path);
+extern "C" int __wrap_unlink(const char* path) {
+    if (g_failingDeletes > 0 && std::strstr(path, "/media/sdcard/transmit/")) {
+        --g_failingDeletes;
+        errno = EROFS;
+        return -1;
+    }
+    return __real_unlink(path);
+}
 
 // The sync driver on the fake clock, and the cloud client against the
 // emulator on loopback HTTPS through the real transport.
@@ -141,8 +158,23 @@ TEST_F(Sync, ServiceAnswersAndFaults) {
          ";config;0;{ \"transmitFreq\": 3 }"},
         {"first sync", [](CloudScenario&) {}, 3, 0, 1, 1, 0, 1, 10, ";uploads;0;1 [ { \"name\": \"PICT0003.JPG\""},
         {"10 of 10", [](CloudScenario&) {}, 12, 0, 0, 2, 0, 12, 15, ";upload;0;Picture to upload: 2"},
-        {"3 of 10", [](CloudScenario&) {}, 10, 7, 0, 2, 0, 3, 5, ";sync;2;File transfer failed: HTTP status 403"},
+        {"3 of 10", [](CloudScenario&) {}, 10, 7, 0, 2, 0, 3, 5,
+         ";sync;2;File transfer failed for PICT0001.JPG: HTTP status 403; kept for the next sync"},
         {"0 of 10", [](CloudScenario&) {}, 10, 10, 0, 1, 0, 0, 5, ";upload;0;Picture to upload: 10"},
+        {"deletes fail", [](CloudScenario&) { g_failingDeletes = 30; }, 12, 0, 0, 1, 0, 10, 5,
+         ";sync;2;Failed to delete /media/sdcard/transmit/PICT0003.JPG: Read-only file system"},
+        {"one delete fails", [](CloudScenario&) { g_failingDeletes = 1; }, 12, 0, 0, 1, 0, 10, 9,
+         ";sync;2;Failed to delete /media/sdcard/transmit/PICT0012.JPG: Read-only file system"},
+        {"size 0", [](CloudScenario& s) { s.instruction = R"({"size": 0})"; }, 1, 0, 0, 1, 0, 0, 5,
+         ";sync;2;Refused instruction for PICT0001.JPG: size 0 is not the file's length"},
+        {"size 10", [](CloudScenario& s) { s.instruction = R"({"size": 10})"; }, 1, 0, 0, 1, 0, 0, 5, "size 10 is"},
+        {"size+1", [](CloudScenario& s) { s.instruction = R"({"size": 2001})"; }, 1, 0, 0, 1, 0, 0, 5, "size 2001 is"},
+        {"verb", [](CloudScenario& s) { s.instruction = R"({"verb": "PUT /x HTTP/1.1\r\nX-Injected: 1\r\nX: x"})"; },
+         1, 0, 0, 1, 0, 0, 5, ";sync;2;Refused instruction for PICT0001.JPG: verb refused"},
+        {"host /", [](CloudScenario& s) { s.config = R"({"ssl": {"host": "evil.example/x"}})"; }, 0, 0, 0, 1, 0, 0, 10,
+         ";config;2;Refused host: evil.example/x"},
+        {"host space", [](CloudScenario& s) { s.config = R"({"ssl": {"host": "evil example"}})"; }, 0, 0, 0, 1, 0, 0,
+         10, ";config;2;Refused host: evil example"},
     };
     FakeClock clock;
     for (const Case& c : cases) {
@@ -165,6 +197,8 @@ TEST_F(Sync, ServiceAnswersAndFaults) {
         // Acknowledgements ride on every document until one is accepted.
         size_t refused = 0, acknowledging = 0;
         for (const auto& put : documents) {
+            const size_t uploads = put.body.find("\"uploads\"");
+            EXPECT_TRUE(uploads == std::string::npos || uploads < put.body.find("\"requests\"")) << c.what;
             refused += put.status != 200;
             acknowledging += put.body.find(R"("requests": { "update": { "execute": false }, )"
                                            R"("updateSim": { "execute": false }, "log": { "execute": false }, )"
@@ -172,15 +206,25 @@ TEST_F(Sync, ServiceAnswersAndFaults) {
         }
         EXPECT_EQ(acknowledging, refused + 1) << c.what;
         EXPECT_EQ(g_config.requestUpdateReset, 0) << c.what;
-        // The emulator stores only uploads that carry its key header; its type header arrives too.
+        EXPECT_EQ(std::string(g_config.host), cloud->host()) << c.what;
+        // No request waits for "100 Continue" or carries a header line of the service's making.
+        for (const auto& request : cloud->requests())
+            EXPECT_EQ(request.header("Expect") + request.header("X-Injected"), "") << c.what << request.path;
+        // The emulator stores only uploads that carry its key header. A picture
+        // is stored once at most, and then gone unless its delete failed.
         auto stored = cloud->pictures();
         EXPECT_EQ(stored.size(), c.stored) << c.what;
+        std::map<std::string, int> times;
         for (const auto& picture : stored) {
             EXPECT_EQ(picture.bytes, sent[picture.name]) << picture.name;
-            EXPECT_FALSE(root.exists("/media/sdcard/transmit/" + picture.name)) << picture.name;
+            EXPECT_EQ(++times[picture.name], 1) << c.what << picture.name;
         }
-        EXPECT_EQ(std::filesystem::exists(root.path("/media/sdcard/transmit/" + name(1))),
-                  c.pictures > 0 && (c.refused > 0 || c.mode == 1)) << c.what;
+        for (int i = 1; i <= c.pictures; ++i) {
+            const std::string path = "/media/sdcard/transmit/" + name(i);
+            EXPECT_EQ(root.exists(path), times[name(i)] == 0 || log().find("delete " + path) != std::string::npos)
+                << c.what << path;
+        }
+        g_failingDeletes = 0;
     }
 }
 
@@ -196,13 +240,24 @@ TEST_F(Sync, TransferFailuresAreReported) {
               std::string::npos);
     EXPECT_EQ(cloud_get_token(token), -1);
     EXPECT_TRUE(cloud->requests().empty());
-    // An empty token is a token.
+    // An empty token is a token; one with a line break is none.
     scenario.foreignCa = false;
     scenario.tokenAnswer = R"({"token": ""})";
     serve(scenario);
     g_config.s3token[0] = 'x';
     EXPECT_EQ(cloud_get_token(token), 0);
     EXPECT_STREQ(g_config.s3token, "");
+    scenario.tokenAnswer = R"({"token": "tok\r\nX-Injected: 1"})";
+    serve(scenario);
+    EXPECT_EQ(cloud_get_token(token), -1);
+    EXPECT_NE(log().find(";token;2;Get token failed: -1"), std::string::npos);
+    // A refused token is forgotten in the configuration file too.
+    scenario = CloudScenario{};
+    scenario.storedToken = "tok-stored";
+    scenario.refuseToken = 1;
+    serve(scenario);
+    EXPECT_EQ(cloud_camera_exchange(token, 0), -1);
+    EXPECT_NE(root.read("/etc/qz_daemon_conf.json").find(R"("s3token": "")"), std::string::npos);
 }
 
 // The service's requests, carried out from a camera record answer and
@@ -218,15 +273,16 @@ protected:
 };
 
 TEST_F(Requests, UpdateSimWaitsItsMinutesThenSetsItsBit) {
-    for (int minutes : {3, 0}) {
+    for (int minutes : {3, 0, 61}) {  // an hour at most
         serve_requests(R"({"updateSim": {"execute": true, "content": )" + std::to_string(minutes) + "}}");
         g_config.requestUpdateReset = 0;  // the row before left its bit saved
         uint64_t before = clock.slept_us();
         mcu.drain();
         EXPECT_EQ(cloud_sync(0), 0);
-        EXPECT_EQ(clock.slept_us() - before, static_cast<uint64_t>(minutes) * 60000000u) << minutes;
+        const int waited = std::min(minutes, 60);
+        EXPECT_EQ(clock.slept_us() - before, static_cast<uint64_t>(waited) * 60000000u) << minutes;
         // Two bytes of the attempt, one per minute of waiting.
-        EXPECT_EQ(mcu.drain(), std::string(2 + static_cast<size_t>(minutes), '\x06')) << minutes;
+        EXPECT_EQ(mcu.drain(), std::string(2 + static_cast<size_t>(waited), '\x06')) << minutes;
         EXPECT_EQ(g_config.requestUpdateReset, kResetUpdateSim) << minutes;
     }
 }
@@ -296,7 +352,8 @@ TEST_F(Requests, EachDownloadedUpdateFileFlipsTheBit) {
         EXPECT_EQ(root.exists("/usrdata/marker.txt"), c.installed) << c.content;
         for (const char* line : {";update;2;Refused file name: ../escape.bin\r\n",
                                  ";update;2;Refused file name: ..\r\n",
-                                 ";update;2;File transfer failed: HTTP status 404"})
+                                 ";update;2;File transfer failed for /media/sdcard/kept.bin: HTTP status 404; "
+                                 "nothing written"})
             EXPECT_NE(log().find(line), std::string::npos) << line;
         // The MCU hears of an update in progress while the bit is set.
         mcu.drain();
@@ -344,7 +401,21 @@ TEST_F(Requests, PicturesAreAnsweredInOneResultsDocument) {
     EXPECT_TRUE(std::filesystem::is_empty(root.path("/media/sdcard/transmit")));
     // Two for the attempt, one per request, one per picture sent.
     EXPECT_EQ(mcu.drain(), std::string(2 + 4 + 1, '\x06'));
-    EXPECT_NE(log().find(";hdod;2;HD picture request failed (PICT0002.JPG): HTTP status 403"), std::string::npos);
+    EXPECT_NE(log().find(";hdod;2;HD picture request failed (PICT0002.JPG): HTTP status 403; reported as uploadFailed"),
+              std::string::npos);
+}
+
+// A modem package is placed, then the module is restarted into its recovery system.
+TEST_F(Requests, UpdateModemPlacesThePackageAndRestartsIntoRecovery) {
+    StandIns board(root, {"sync", "sys_reboot"});
+    CloudScenario scenario;
+    scenario.files = {{"modem.bin", "package"}};
+    serve_requests(R"({"updateModem": {"execute": true, "content": [{"name": "modem.bin"}]}})", scenario);
+    EXPECT_EQ(cloud_sync(0), 0);
+    EXPECT_EQ(root.read("/usrdata/cache/fota/ipth_package.bin"), "package");
+    const std::string restartLevel = root.path("/sys/bus/msm_subsys/devices/subsys1/restart_level");
+    EXPECT_EQ(board.calls(), (std::vector<std::string>{"sync " + restartLevel, "sync", "sys_reboot recovery"}));
+    EXPECT_EQ(g_config.requestUpdateReset, kResetUpdateModem);
 }
 
 }  // namespace

@@ -182,11 +182,11 @@ TEST_F(Config, ApplyTransmitFrequencyAndBatteryType) {
 
 TEST_F(Config, TransmitTimeWithOnlyAnHourKeepsTheMinuteAndNoJsonKeepsBoth) {
     g_config.firstSyncMin = 45;
-    config_apply("{\"transmitTime\": {\"hour\": 7}, \"temperatureUnit\": \"F\", \"ssl\": {\"host\": \"h.example\"}}");
+    config_apply("{\"transmitTime\": {\"hour\": 7}, \"temperatureUnit\": \"F\", \"ssl\": {\"host\": \"h-1.example:8443\"}}");
     EXPECT_EQ(g_config.firstSyncHour, 7);
     EXPECT_EQ(g_config.firstSyncMin, 45);
     EXPECT_STREQ(g_config.tempUnit, "F");
-    EXPECT_STREQ(g_config.host, "h.example");
+    EXPECT_STREQ(g_config.host, "h-1.example:8443");
     std::string log = root.read("/media/sdcard/log.txt");
     EXPECT_NE(log.find(";config;1;config_getFirstSyncMinute - minute object not found"), std::string::npos);
     EXPECT_EQ(log.find("hour object not found"), std::string::npos);
