@@ -92,7 +92,7 @@ void carry_out_update(json_object* content) {
     log_content(content);
     for (size_t i = 0; i < instruction_count(content); ++i) {
         json_object* instruction = instruction_at(content, i);
-        const char* name = json_member_string(instruction, "name");
+        const char* name = json_member_raw_string(instruction, "name");
         if (name == nullptr) continue;
         // The name becomes a path on the card, written as root.
         if (!plain_file_name(name)) {

@@ -36,7 +36,7 @@ enum class Upload {
 };
 
 Upload upload_one(json_object* instruction) {
-    const char* name = json_member_string(instruction, "name");
+    const char* name = json_member_raw_string(instruction, "name");
     if (name == nullptr) return Upload::kKept;
     if (!plain_file_name(name)) {
         log_event("sync", 2, "Refused file name: %s", printable_name(name).c_str());

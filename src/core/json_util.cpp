@@ -84,6 +84,11 @@ bool json_member_int32(json_object* object, const char* key, int32_t& value) {
     return true;
 }
 
+const char* json_member_raw_string(json_object* object, const char* key) {
+    json_object* member = member_of_type(object, key, json_type_string);
+    return member ? json_object_get_string(member) : nullptr;
+}
+
 const char* json_member_string(json_object* object, const char* key) {
     json_object* member = member_of_type(object, key, json_type_string);
     if (member == nullptr) return nullptr;

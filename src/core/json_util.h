@@ -22,6 +22,9 @@ bool json_member_int32(json_object* object, const char* key, int32_t& value);
 // Null when missing, not a string, not well-formed UTF-8 or holding a control
 // character (below 0x20, or 0x7F): such a text from outside counts as missing.
 const char* json_member_string(json_object* object, const char* key);
+// The text as it came, null only when missing or not a string: for names that
+// pass a stricter rule of their own, so a refused one can still be logged.
+const char* json_member_raw_string(json_object* object, const char* key);
 
 // Copies at most size-1 bytes of text into buffer and terminates it; a cut
 // falls before a UTF-8 character it would split.

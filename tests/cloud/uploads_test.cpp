@@ -29,6 +29,8 @@ TEST(Uploads, UnusableInstructionsAreSkippedAndThePictureStays) {
         {std::string(R"({"name": "../etc/qz_daemon_conf.json", "size": 1, )") + target + "}",
          ";sync;2;Refused file name: ../etc/qz_daemon_conf.json"},
         {std::string(R"({"name": "..", "size": 1, )") + target + "}", ";sync;2;Refused file name: .."},
+        {std::string(R"({"name": "PICT\r0001.JPG", "size": 1, )") + target + "}",
+         ";sync;2;Refused file name: PICT?0001.JPG\r\n"},
         {std::string(R"({"name": "PICT0001.JPG", "size": 100, "headers": [{"name": "X-A", "value": "1\r\nX-B: 2"}], )") +
              target + "}",
          ";sync;2;Refused instruction for PICT0001.JPG: header lines refused"},
