@@ -24,7 +24,7 @@ double number_member(json_object* object, const char* key, double fallback) {
 }
 
 std::string text_member(json_object* object, const char* key) {
-    const char* text = object ? json_member_string(object, key) : nullptr;
+    const char* text = object ? json_member_raw_string(object, key) : nullptr;
     return text ? text : "";
 }
 

@@ -304,7 +304,7 @@ void CloudEmulator::State::uploads_answer(json_object* offered, json_object* ans
         wanted = static_cast<size_t>(scenario.picturesWanted);
     for (size_t i = 0; i < wanted; ++i) {
         json_object* entry = json_object_array_get_idx(offered, i);
-        const char* name = json_member_string(entry, "name");
+        const char* name = json_member_raw_string(entry, "name");
         int64_t size = 0;
         if (name == nullptr || !json_member_int(entry, "size", size)) continue;
         json_object* instruction = json_object_new_object();
@@ -331,7 +331,7 @@ void CloudEmulator::State::address_requests() {
         const bool download = strcmp(kind, "update") == 0 || strcmp(kind, "updateModem") == 0;
         for (size_t i = 0; i < json_object_array_length(content); ++i) {
             json_object* instruction = json_object_array_get_idx(content, i);
-            const char* name = json_member_string(instruction, "name");
+            const char* name = json_member_raw_string(instruction, "name");
             if (name && !json_object_object_get_ex(instruction, "host", nullptr))
                 address(instruction, name, download ? "files" : "storage",
                         download ? nullptr : strcmp(kind, "log") == 0 ? "text/plain" : "image/jpeg");
@@ -483,7 +483,7 @@ int int_knob(json_object* cloud, const char* key, int fallback) {
 }
 
 std::string text_knob(json_object* cloud, const char* key) {
-    const char* text = json_member_string(cloud, key);
+    const char* text = json_member_raw_string(cloud, key);
     return text ? text : "";
 }
 

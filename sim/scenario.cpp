@@ -35,7 +35,7 @@ const char* const kLegend =
     "  <NUL>, <1B>   other control bytes, by name or in hex\n";
 
 std::string text_member(json_object* step, const char* key) {
-    const char* text = json_member_string(step, key);
+    const char* text = json_member_raw_string(step, key);
     return text ? text : "";
 }
 
@@ -126,7 +126,7 @@ std::string prepare_update(const SimBoard& board, json_object* scenario) {
     UpdatePackage update;
     json_object* manifest = json_member_object(package, "manifest");
     update.manifest = manifest ? json_object_to_json_string_ext(manifest, JSON_C_TO_STRING_PLAIN) : "";
-    if (const char* firmware = json_member_string(package, "firmware_file")) {
+    if (const char* firmware = json_member_raw_string(package, "firmware_file")) {
         update.firmware = sim_read_file(firmware);
         if (update.firmware.empty()) return std::string("cannot read update_package.firmware_file ") + firmware;
     }

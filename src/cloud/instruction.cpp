@@ -27,14 +27,17 @@ bool plain_method(const char* verb) {
 
 bool transfer_target_read(json_object* instruction, TransferTarget& target, const char*& fault) {
     fault = nullptr;
-    const char* host = json_member_string(instruction, "host");
-    const char* path = json_member_string(instruction, "path");
-    target.verb = json_member_string(instruction, "verb");
+    // Read as they came: each has its own rule below, and a refusal is logged.
+    const char* host = json_member_raw_string(instruction, "host");
+    const char* path = json_member_raw_string(instruction, "path");
+    target.verb = json_member_raw_string(instruction, "verb");
     if (host == nullptr || path == nullptr || target.verb == nullptr) return false;
     target.url = std::string(host) + path;
     target.headers = json_member_array(instruction, "headers");
     if (target.url.size() > kUrlMax)
         fault = "URL too long";
+    else if (has_control_character(target.url.c_str()))
+        fault = "URL refused";
     else if (!plain_method(target.verb))
         fault = "verb refused";
     else if (!http_headers_valid(target.headers))

@@ -101,7 +101,7 @@ TEST_F(Config, RequestTextsThatAreNotCleanUtf8CountAsMissing) {
         config_load();
         EXPECT_STREQ(g_config.tempUnit, kept) << unit;
         EXPECT_TRUE(strict_json(root.read(kFile))) << unit;
-        EXPECT_EQ(std::string(g_config.host) == "old.example", std::strcmp(kept, "F") == 0) << unit;
+        EXPECT_EQ(std::string(g_config.host) == "old.example", std::strcmp(unit, "C") != 0) << unit;
     }
 }
 
