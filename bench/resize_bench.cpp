@@ -152,7 +152,7 @@ std::string find_imagemagick() {
 
 std::string output_size(const std::string& path) {
     Picture picture;
-    const char* reason = nullptr;
+    std::string reason;
     if (picture_decode_file(path.c_str(), picture, reason) != 0) return "-";
     return std::to_string(picture.width) + "x" + std::to_string(picture.height);
 }
@@ -215,7 +215,7 @@ double cpu_ms() {
 int phases(const char* source, const char* destination, int32_t budget) {
     double t0 = cpu_ms();
     Picture picture;
-    const char* reason = nullptr;
+    std::string reason;
     if (picture_decode_file(source, picture, reason) != 0) return 1;
     double t1 = cpu_ms();
     const size_t decoderPeak = image_memory_peak();
@@ -263,7 +263,7 @@ int worker(int argc, char** argv) {
     }
     if (task == "decode" && argc == 4) {
         Picture picture;
-        const char* reason = nullptr;
+        std::string reason;
         return picture_decode_file(argv[3], picture, reason) == 0 ? 0 : 1;
     }
     if (task == "resize" && argc == 6)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image_memory.h"
+#include "jpeg_codec.h"
 #include "resample.h"
 #include "test_files.h"
 #include "test_root.h"
@@ -34,6 +35,22 @@ TEST(ResampleTargetSize, KeepsAspectWithinBudget) {
         EXPECT_EQ(w, c.newWidth) << c.width << "x" << c.height << " @" << c.budget;
         EXPECT_EQ(h, c.newHeight) << c.width << "x" << c.height << " @" << c.budget;
     }
+}
+
+// The smallest M/8 that decodes to twice the copy; enlarging needs the full picture.
+TEST(PictureDecodeEighths, SmallestScaleAtTwiceTheCopy) {
+    const struct {
+        int width, height, targetWidth, targetHeight, eighths;
+    } cases[] = {
+        {4000, 3000, 520, 390, 3},   {3000, 4000, 390, 520, 3},   // 1500 x 1125 for 202,800
+        {4000, 3000, 1663, 1247, 7}, {3000, 4000, 1247, 1663, 7},  // 3500 x 2625 for 2,073,600
+        {1920, 1080, 600, 338, 6},   {1920, 1080, 1920, 1080, 8}, {520, 390, 520, 390, 8},
+        {640, 480, 520, 390, 8},     {640, 480, 800, 600, 8},     {4000, 3000, 500, 375, 2},
+        {4000, 3000, 501, 375, 3},   {3999, 3000, 500, 375, 2},  // 3999 / 4 rounds up to 1000
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(picture_decode_eighths(c.width, c.height, c.targetWidth, c.targetHeight), c.eighths)
+            << c.width << "x" << c.height << " -> " << c.targetWidth << "x" << c.targetHeight;
 }
 
 // The kernels in double precision, from their definitions.
@@ -158,8 +175,10 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
         std::string logged;
     } cases[] = {
         {card("missing.jpg"), card("o.jpg"), 202800, -1, "Image resize error: can't fopen"},
-        {card("text.jpg"), card("o.jpg"), 202800, -1, "Image resize error: unknown image type"},
-        {card("cut.jpg"), card("o.jpg"), 202800, -1, "Image resize error: no SOF"},
+        {card("text.jpg"), card("o.jpg"), 202800, -1,
+         "Image resize error: Not a JPEG file: starts with 0x74 0x68"},
+        {card("cut.jpg"), card("o.jpg"), 202800, -1,
+         "Image resize error: JPEG datastream contains no image"},
         {good, card("no/such/dir/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
         {good, card("o.jpg"), 0, -2, "Image resize error: write jpg failed"},
     };
@@ -175,9 +194,11 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
     EXPECT_FALSE(root.exists("/media/sdcard/o.jpg"));
 }
 
+// 1600 x 1200 decodes at 3/4 for the transmit copy.
 TEST_F(ResizePicture, OutOfMemoryWhileDecodingIsRetryableAndSilent) {
-    std::string source = picture("in.jpg", 800, 600);
-    image_memory_set_ceiling(800 * 600);  // less than the decoded picture alone
+    std::string source = picture("in.jpg", 1600, 1200);
+    const size_t scaled = 1200u * 900u * 3u;
+    image_memory_set_ceiling(scaled - 1);
     EXPECT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), -2);
     EXPECT_EQ(log(), "");
     EXPECT_FALSE(root.exists("/media/sdcard/out.jpg"));
@@ -186,8 +207,39 @@ TEST_F(ResizePicture, OutOfMemoryWhileDecodingIsRetryableAndSilent) {
     image_memory_set_ceiling(0);  // with more memory (the swap file) it goes through
     image_memory_reset_peak();
     EXPECT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
-    EXPECT_GE(image_memory_peak(), 800u * 600u * 3u);
+    EXPECT_GE(image_memory_peak(), scaled);
+    EXPECT_LT(image_memory_peak(), 1600u * 1200u * 3u);
     EXPECT_EQ(image_memory_in_use(), 0u);
+}
+
+double psnr(const uint8_t* a, const uint8_t* b, size_t size) {
+    double squares = 0;
+    for (size_t i = 0; i < size; ++i) squares += (a[i] - b[i]) * (a[i] - b[i]);
+    return 10 * std::log10(255.0 * 255.0 * static_cast<double>(size) / std::max(squares, 1.0));
+}
+
+// A copy from the reduced-scale decode stays as close to the full picture's
+// own Lanczos-3 resize as the JPEG round trip allows.
+TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
+    const struct {
+        int width, height;
+        int32_t budget;
+        int decodedWidth;
+    } cases[] = {{1600, 1200, 202800, 1200}, {1000, 750, 30000, 500}, {640, 480, 202800, 640}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        const std::string source = picture("in.jpg", c.width, c.height);
+        Picture scaled;
+        std::string reason;
+        ASSERT_EQ(picture_decode_file(source.c_str(), scaled, reason, c.budget), 0);
+        EXPECT_EQ(scaled.width, c.decodedWidth);
+        ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), c.budget), 0);
+        const Picture full = decode_file(source), copy = decode_file(card("out.jpg"));
+        std::vector<uint8_t> reference(static_cast<size_t>(copy.width * copy.height * 3));
+        ASSERT_TRUE(resample_pixels(full.pixels.get(), full.width, full.height, 3, reference.data(),
+                                    copy.width, copy.height));
+        EXPECT_GT(psnr(copy.pixels.get(), reference.data(), reference.size()), 45.0);
+    }
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ bool write_camera_picture(const std::string& path, int width, int height, int qu
 
 Picture decode_file(const std::string& path) {
     Picture picture;
-    const char* reason = nullptr;
+    std::string reason;
     if (picture_decode_file(path.c_str(), picture, reason) != 0) picture = Picture{};
     return picture;
 }
