@@ -27,6 +27,14 @@ std::string pixels_of(const std::string& path) {
     return std::string(reinterpret_cast<const char*>(picture.pixels.get()), size);
 }
 
+size_t changed_span(const std::string& before, const std::string& after) {
+    if (before.size() != after.size()) return SIZE_MAX;
+    size_t first = 0, last = before.size();
+    while (first < last && after[first] == before[first]) ++first;
+    while (last > first && after[last - 1] == before[last - 1]) --last;
+    return last - first;
+}
+
 ExifHandle load_exif(const std::string& path) {
     // Found by its header, so that whatever lies before it does not matter.
     const std::string bytes = sim_read_file(path);
