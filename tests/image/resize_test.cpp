@@ -149,20 +149,6 @@ protected:
     TestRoot root;
 };
 
-// A portrait picture takes the transposed size.
-TEST_F(ResizePicture, WritesTheBudgetSizeWithoutExif) {
-    std::string source = picture("in.jpg", 480, 640);
-    ASSERT_NE(load_exif(source), nullptr);
-    sim_write_file(card("out.jpg"), std::string(100000, 'x'));  // replaced
-    ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
-    Picture out = decode_file(card("out.jpg"));
-    EXPECT_EQ(out.width, 390);
-    EXPECT_EQ(out.height, 520);
-    EXPECT_EQ(out.channels, 3);
-    EXPECT_EQ(load_exif(card("out.jpg")), nullptr);
-    EXPECT_EQ(log(), "");
-}
-
 TEST_F(ResizePicture, BadInputsAndOutputs) {
     std::string good = picture("good.jpg", 300, 200);
     sim_write_file(card("text.jpg"), "this is not a picture at all");
@@ -218,14 +204,17 @@ double psnr(const uint8_t* a, const uint8_t* b, size_t size) {
     return 10 * std::log10(255.0 * 255.0 * static_cast<double>(size) / std::max(squares, 1.0));
 }
 
-// A copy from the reduced-scale decode stays as close to the full picture's
-// own Lanczos-3 resize as the JPEG round trip allows.
+// A copy from the reduced-scale decode has the size rule's size, no EXIF block,
+// and stays as close to the full picture's own Lanczos-3 resize as the JPEG
+// round trip allows. A portrait picture takes the transposed size.
 TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
     const struct {
         int width, height;
         int32_t budget;
-        int decodedWidth;
-    } cases[] = {{1600, 1200, 202800, 1200}, {1000, 750, 30000, 500}, {640, 480, 202800, 640}};
+        int decodedWidth, copyWidth, copyHeight;
+    } cases[] = {{1600, 1200, 202800, 1200, 520, 390},
+                 {1000, 750, 30000, 500, 200, 150},
+                 {480, 640, 202800, 480, 390, 520}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
         const std::string source = picture("in.jpg", c.width, c.height);
@@ -233,13 +222,19 @@ TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
         std::string reason;
         ASSERT_EQ(picture_decode_file(source.c_str(), scaled, reason, c.budget), 0);
         EXPECT_EQ(scaled.width, c.decodedWidth);
+        sim_write_file(card("out.jpg"), std::string(100000, 'x'));  // replaced
         ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), c.budget), 0);
         const Picture full = decode_file(source), copy = decode_file(card("out.jpg"));
+        ASSERT_EQ(copy.channels, 3);
+        EXPECT_EQ(copy.width, c.copyWidth);
+        EXPECT_EQ(copy.height, c.copyHeight);
+        EXPECT_EQ(load_exif(card("out.jpg")), nullptr);
         std::vector<uint8_t> reference(static_cast<size_t>(copy.width * copy.height * 3));
         ASSERT_TRUE(resample_pixels(full.pixels.get(), full.width, full.height, 3, reference.data(),
                                     copy.width, copy.height));
         EXPECT_GT(psnr(copy.pixels.get(), reference.data(), reference.size()), 45.0);
     }
+    EXPECT_EQ(log(), "");
 }
 
 }  // namespace
