@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <jpeglib.h>  // after <cstdio>: it takes FILE
 
 #include "image_memory.h"
 #include "jpeg_codec.h"
@@ -235,6 +239,30 @@ TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
         EXPECT_GT(psnr(copy.pixels.get(), reference.data(), reference.size()), 45.0);
     }
     EXPECT_EQ(log(), "");
+}
+
+// Print software's CMYK (Adobe's, stored inverted) comes out as RGB.
+TEST_F(ResizePicture, CmykBecomesRgb) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(card("cmyk.jpg").c_str(), "wb"), std::fclose);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file.get());
+    info.image_width = info.image_height = 16;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<uint8_t> row;
+    for (int x = 0; x < 16; ++x) row.insert(row.end(), {255, 128, 0, 200});
+    for (JSAMPROW line = row.data(); info.next_scanline < 16;) jpeg_write_scanlines(&info, &line, 1);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    file.reset();
+    const Picture picture = decode_file(card("cmyk.jpg"));
+    ASSERT_EQ(picture.channels, 3);
+    EXPECT_EQ(std::vector<int>(picture.pixels.get(), picture.pixels.get() + 3), (std::vector<int>{200, 100, 0}));
 }
 
 }  // namespace
