@@ -176,7 +176,8 @@ void read_header(FILE* file, std::vector<uint8_t>& bytes) {
         return c;
     };
     for (int c = next(); c != EOF; c = next()) {
-        if (c != 0xFF) continue;  // padding between segments
+        if (c != 0xFF && bytes.size() == 1) return;  // no JPEG: nothing more to read
+        if (c != 0xFF) continue;                      // padding between segments
         while ((c = next()) == 0xFF) {
         }
         if (c == EOF || !is_marker(static_cast<uint8_t>(c)) || c == kJpegMarkerEOI) return;
