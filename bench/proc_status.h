@@ -12,3 +12,12 @@ inline long status_kb(pid_t pid, const char* field) {
         if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size() + 1);
     return 0;
 }
+
+// A counter of /proc/<pid>/io ("wchar", "write_bytes"); 0 when it cannot be read.
+// A process's counters include those of the children it has reaped.
+inline long long io_counter(pid_t pid, const std::string& field) {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    for (std::string line; std::getline(io, line);)
+        if (line.rfind(field + ":", 0) == 0) return std::atoll(line.c_str() + field.size() + 1);
+    return 0;
+}

@@ -1,6 +1,9 @@
 // One "process" run of the real daemon over camera-like 12 MP pictures on the
 // simulated board: time per picture, the daemon's resident memory while each
-// picture is worked on, and the sizes of the transmit copies.
+// picture is worked on (goal: at most 16 MiB at its peak, flat over the run),
+// the bytes it wrote per picture (goal: at most 1 MiB; its own writes and
+// those of the compressor it runs, from /proc/<pid>/io) and the sizes of the
+// transmit copies.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -20,6 +23,9 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+constexpr long kRssGoalKb = 16 * 1024;
+constexpr double kWrittenGoal = 1024.0 * 1024.0;
 
 size_t acks(const std::string& received) {
     return static_cast<size_t>(std::count(received.begin(), received.end(), '\x06'));
@@ -60,12 +66,16 @@ int main(int argc, char** argv) {
         }
     });
     const long before = status_kb(pid, "VmRSS:");
+    const long long wcharBefore = io_counter(pid, "wchar");
+    const long long diskBefore = io_counter(pid, "write_bytes");
     const auto start = Clock::now();
     board.mcu_send("qz+process\r");
     bool answered = !board.mcu_answer(from, std::chrono::minutes(10)).empty();
     const auto end = Clock::now();
     const long highWater = status_kb(pid, "VmHWM:");
     const long after = status_kb(pid, "VmRSS:");
+    const double written = static_cast<double>(io_counter(pid, "wchar") - wcharBefore) / count;
+    const double toDisk = static_cast<double>(io_counter(pid, "write_bytes") - diskBefore) / count;
     done = true;
     sampler.join();
     if (!answered) {
@@ -88,6 +98,11 @@ int main(int argc, char** argv) {
     std::printf("| daemon resident memory after the run | %ld kB |\n", after);
     std::printf("| peak resident memory while picture 1 | %ld kB |\n", peakPerPicture[1]);
     std::printf("| peak resident memory while picture %d | %ld kB |\n", count, peakPerPicture[static_cast<size_t>(count)]);
+    std::printf("| peak resident memory goal (16 MiB) | %s |\n", highWater <= kRssGoalKb ? "met" : "missed");
+    std::printf("| bytes written per picture (wchar) | %.0f |\n", written);
+    std::printf("| bytes written to the card per picture (write_bytes) | %.0f |\n", toDisk);
+    std::printf("| bytes written goal (1 MiB per picture) | %s |\n",
+                std::max(written, toDisk) <= kWrittenGoal ? "met" : "missed");
     if (!sizes.empty()) {
         std::printf("| transmit copy, median | %ju bytes |\n", sizes[sizes.size() / 2]);
         std::printf("| transmit copy, largest | %ju bytes |\n", sizes.back());

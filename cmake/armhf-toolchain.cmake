@@ -17,10 +17,10 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pkg
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)
 # 64-bit file offsets: SD cards and camera movies pass 2 GiB. 64-bit time_t:
 # the camera is still in the field after 2038 (needs glibc 2.34, which this
-# build's glibc already requires). The Cortex-A7 of the module has NEON; stb's
-# decoder uses it only when asked. -Wno-psabi: GCC's note about the ARM ABI
+# build's glibc already requires). The Cortex-A7 of the module has NEON
+# (libjpeg finds it by itself). -Wno-psabi: GCC's note about the ARM ABI
 # change of GCC 7.1 concerns no interface of ours.
-set(QZ_ARM_FLAGS "-mfpu=neon-vfpv4 -mfloat-abi=hard -DSTBI_NEON -D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64 -Wno-psabi")
+set(QZ_ARM_FLAGS "-mfpu=neon-vfpv4 -mfloat-abi=hard -D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64 -Wno-psabi")
 set(CMAKE_C_FLAGS_INIT "${QZ_ARM_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${QZ_ARM_FLAGS}")
 # The target's program loader: the simulated board starts the daemon through it

@@ -9,10 +9,10 @@
 #   deps.sh bench    also the peer tools the benchmarks compare against
 set -e
 HOST_PACKAGES="cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev libexif-dev libstb-dev
-libgtest-dev libgmock-dev jpegoptim libcpp-httplib-dev libssl-dev curl"
+libjpeg62-turbo-dev libgtest-dev libgmock-dev jpegoptim libcpp-httplib-dev libssl-dev curl"
 TEST_PACKAGES="srecord arduino-core-avr chromium
 g++-arm-linux-gnueabihf qemu-user libcurl4-openssl-dev:armhf libjson-c-dev:armhf
-libexif-dev:armhf libgtest-dev:armhf libgmock-dev:armhf libstdc++6:armhf libssl-dev:armhf
+libexif-dev:armhf libjpeg62-turbo-dev:armhf libgtest-dev:armhf libgmock-dev:armhf libstdc++6:armhf libssl-dev:armhf
 libcpp-httplib0.11:armhf zlib1g-dev:armhf libbrotli-dev:armhf"
 BENCH_PACKAGES="libvips-tools imagemagick"
 APT="apt-get -o DPkg::Lock::Timeout=900"

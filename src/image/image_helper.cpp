@@ -2,17 +2,15 @@
 
 #include <libexif/exif-data.h>
 #include <libexif/exif-entry.h>
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <vector>
 
-#include "atomic_file.h"
 #include "clock_helpers.h"
 #include "jpeg_sections.h"
 
@@ -109,28 +107,6 @@ bool entry_time(const ExifEntry* entry, int32_t& when) {
     return exif_parse_date(&fields, text) == 1 && to_time(fields, when);
 }
 
-// The source's sections, EXIF block and dated entry, all present, or an empty result.
-struct DatedSource {
-    JpegSectionsHandle sections;
-    ExifHandle exif;
-    ExifEntry* entry = nullptr;
-    int32_t taken = 0;
-};
-
-bool load_dated(const char* path, DatedSource& source) {
-    source.sections.reset(jpeg_sections_from_file(path));
-    if (!source.sections) return false;
-    source.exif.reset(jpeg_sections_get_exif(source.sections.get()));
-    source.entry = date_entry(source.exif.get());
-    return source.entry != nullptr && entry_time(source.entry, source.taken);
-}
-
-// The fresh block's date: the source's text as it is.
-void copy_text(ExifEntry* fresh, const ExifEntry* source) {
-    std::memcpy(fresh->data, source->data, std::min(source->size, kDateSize));
-    fresh->data[kDateSize - 1] = '\0';
-}
-
 // The source's date moved by the drift; false when that is no time the module can hold.
 bool corrected_text(int32_t taken, int32_t drift_minutes, char (&text)[kDateSize]) {
     const int64_t corrected = int64_t{taken} + int64_t{drift_minutes} * 60;
@@ -198,42 +174,41 @@ bool find_date_text(const uint8_t* payload, size_t size, size_t& offset, size_t&
     return true;
 }
 
-struct FileClose {
-    void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-
-bool read_file(const char* path, std::vector<uint8_t>& bytes) {
-    std::unique_ptr<FILE, FileClose> file(std::fopen(path, "rbe"));
-    struct stat status {};
-    if (!file || fstat(fileno(file.get()), &status) != 0 || status.st_size < 0 ||
-        static_cast<uint64_t>(status.st_size) > SIZE_MAX)
-        return false;
-    bytes.resize(static_cast<size_t>(status.st_size));
-    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-}
-
-// Writes the corrected text over the camera's own in the file itself: every
-// other byte stays as the camera wrote it, whatever the EXIF library makes of
-// the rest of the block. False when the file was left unchanged.
-bool rewrite_date_in_file(const char* path, const DatedSource& source, const char* text) {
-    const JpegSections* sections = source.sections.get();
+// Where the file holds the entry's text, found in the EXIF payload by hand
+// and checked against what the library read there; -1 when that is not sure.
+int64_t text_offset(const JpegSections* sections, const ExifEntry* entry) {
     const JpegSection* exif = nullptr;
     for (uint32_t i = 0; i < sections->count && exif == nullptr; ++i)
         if (sections->sections[i].exif != nullptr) exif = &sections->sections[i];
     size_t offset = 0, length = 0;
     const uint32_t start = jpeg_sections_exif_offset(sections);
     if (exif == nullptr || start == 0 || !find_date_text(exif->data, exif->size, offset, length) ||
-        length != source.entry->size || length < kDateChars)
-        return false;
-    std::vector<uint8_t> bytes;
-    if (!read_file(path, bytes) || start + offset + length > bytes.size()) return false;
-    uint8_t* date = bytes.data() + start + offset;
-    // Only where the library found the very same text.
-    if (std::memcmp(date, source.entry->data, length) != 0) return false;
-    std::memcpy(date, text, kDateChars);
-    return atomic_file_write(path, [&bytes](FILE* file) {
-               return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-           }) == 0;
+        length != entry->size || length < kDateChars ||
+        std::memcmp(exif->data + offset, entry->data, length) != 0)
+        return -1;
+    return int64_t{start} + static_cast<int64_t>(offset);
+}
+
+// Writes the corrected text over the camera's own, in place: one write of its
+// 19 characters, synced; not a byte else of the camera's file is touched.
+bool patch_date(const char* path, const PictureDate& date, const char* text) {
+    if (date.textOffset < 0) return false;
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool patched = pwrite(fd, text, kDateChars, static_cast<off_t>(date.textOffset)) ==
+                             static_cast<ssize_t>(kDateChars) &&
+                         fsync(fd) == 0;
+    return close(fd) == 0 && patched;
+}
+
+// A fresh block carrying `text` goes into the copy.
+void date_copy(const char* copy_path, const char* text, size_t size) {
+    ExifHandle fresh = fresh_block();
+    ExifEntry* entry = fresh ? fresh_date_entry(fresh.get()) : nullptr;
+    if (entry == nullptr) return;
+    std::memcpy(entry->data, text, std::min<size_t>(size, kDateSize));
+    entry->data[kDateSize - 1] = '\0';
+    attach_and_save(fresh.get(), copy_path);
 }
 
 }  // namespace
@@ -251,16 +226,41 @@ int32_t iso_date_to_time(const char* text) {
     return when;
 }
 
-int32_t exif_picture_time(const char* path) {
+PictureDate picture_date_read(const char* path) {
+    PictureDate date;
     const int32_t now = static_cast<int32_t>(clock_now());
-    JpegSectionsHandle sections(jpeg_sections_from_file(path));
-    if (!sections) return 0;
-    ExifHandle exif(jpeg_sections_get_exif(sections.get()));
-    if (!exif) return 0;
+    JpegSectionsHandle sections(jpeg_sections_from_file_header(path));
+    ExifHandle exif(sections ? jpeg_sections_get_exif(sections.get()) : nullptr);
+    if (!exif) return date;
     const ExifEntry* entry = date_entry(exif.get());
-    int32_t taken = 0;
-    return entry != nullptr && entry_time(entry, taken) ? taken : now;
+    date.dated = entry != nullptr && entry_time(entry, date.time);
+    if (!date.dated) {
+        date.time = now;
+        return date;
+    }
+    date.textSize = std::min<uint32_t>(entry->size, kDateSize);
+    std::memcpy(date.text, entry->data, date.textSize);
+    date.textOffset = text_offset(sections.get(), entry);
+    return date;
 }
+
+void picture_date_copy(const PictureDate& date, const char* copy_path) {
+    if (date.dated) date_copy(copy_path, date.text, date.textSize);
+}
+
+void picture_date_correct(const char* source_path, const PictureDate& date, const char* copy_path,
+                          int32_t drift_minutes) {
+    if (!date.dated) return;
+    // The camera's file first: when it cannot take the corrected date, the copy
+    // keeps the camera's date too, so that both always tell the same.
+    char text[kDateSize];
+    if (corrected_text(date.time, drift_minutes, text) && patch_date(source_path, date, text))
+        date_copy(copy_path, text, kDateSize);
+    else
+        picture_date_copy(date, copy_path);
+}
+
+int32_t exif_picture_time(const char* path) { return picture_date_read(path).time; }
 
 void init_tag(ExifData* exif, int ifd, int tag) {
     if (exif == nullptr || ifd < 0 || ifd >= EXIF_IFD_COUNT) return;
@@ -276,30 +276,9 @@ void init_tag(ExifData* exif, int ifd, int tag) {
 }
 
 void exif_copy_date(const char* source_path, const char* copy_path) {
-    ExifHandle fresh = fresh_block();
-    if (!fresh) return;
-    DatedSource source;
-    if (!load_dated(source_path, source)) return;
-    ExifEntry* entry = fresh_date_entry(fresh.get());
-    if (entry == nullptr) return;
-    copy_text(entry, source.entry);
-    attach_and_save(fresh.get(), copy_path);
+    picture_date_copy(picture_date_read(source_path), copy_path);
 }
 
 void exif_correct_date(const char* source_path, const char* copy_path, int32_t drift_minutes) {
-    ExifHandle fresh = fresh_block();
-    if (!fresh) return;
-    DatedSource source;
-    if (!load_dated(source_path, source)) return;
-    ExifEntry* entry = fresh_date_entry(fresh.get());
-    if (entry == nullptr) return;
-    // The camera's file first: when it cannot take the corrected date, the copy
-    // keeps the camera's date too, so that both always tell the same.
-    char text[kDateSize];
-    if (corrected_text(source.taken, drift_minutes, text) &&
-        rewrite_date_in_file(source_path, source, text))
-        std::memcpy(entry->data, text, kDateSize);
-    else
-        copy_text(entry, source.entry);
-    attach_and_save(fresh.get(), copy_path);
+    picture_date_correct(source_path, picture_date_read(source_path), copy_path, drift_minutes);
 }

@@ -22,6 +22,21 @@ int32_t iso_date_to_time(const char* text);
 // the block has no DateTimeOriginal or its text is not a date; else that date.
 int32_t exif_picture_time(const char* path);
 
+// What one read of a camera picture's headers tells about when it was taken:
+// enough for its time, the copy's date and the correction of its own.
+struct PictureDate {
+    int32_t time = 0;    // as exif_picture_time answers
+    bool dated = false;  // DateTimeOriginal names a time the module can hold
+    char text[20] = {};  // its bytes as the camera wrote them (at most 20)
+    uint32_t textSize = 0;
+    int64_t textOffset = -1;  // where the file holds those 19 characters; -1: not known for sure
+};
+PictureDate picture_date_read(const char* path);
+// exif_copy_date and exif_correct_date on a date already read.
+void picture_date_copy(const PictureDate& date, const char* copy_path);
+void picture_date_correct(const char* source_path, const PictureDate& date, const char* copy_path,
+                          int32_t drift_minutes);
+
 // Makes sure the IFD holds an entry for the tag, created with the tag's default
 // format, size and value. `ifd` and `tag` are libexif's ExifIfd and ExifTag.
 void init_tag(ExifData* exif, int ifd, int tag);
@@ -31,6 +46,8 @@ void init_tag(ExifData* exif, int ifd, int tag);
 void exif_copy_date(const char* source_path, const char* copy_path);
 
 // The copy gets a fresh EXIF block whose DateTimeOriginal is the source's
-// plus the drift; the source's own DateTimeOriginal is rewritten to the same
-// corrected text. Nothing is written when the source has no date.
+// plus the drift; the same corrected text is patched over the source's own
+// DateTimeOriginal in place (when the camera's text cannot be found for sure
+// or not written, both keep the camera's date). Nothing is written when the
+// source has no date.
 void exif_correct_date(const char* source_path, const char* copy_path, int32_t drift_minutes);

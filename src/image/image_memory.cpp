@@ -51,19 +51,6 @@ void* image_malloc(size_t bytes) {
     return stamp(base, bytes);
 }
 
-void* image_realloc(void* block, size_t bytes) {
-    if (block == nullptr) return image_malloc(bytes);
-    size_t old = size_of(block);
-    if (bytes > old && (bytes > SIZE_MAX - kHeader || !reserve(bytes - old))) return nullptr;
-    void* base = std::realloc(static_cast<char*>(block) - kHeader, bytes + kHeader);
-    if (base == nullptr) {
-        if (bytes > old) release(bytes - old);
-        return nullptr;
-    }
-    if (bytes < old) release(old - bytes);
-    return stamp(base, bytes);
-}
-
 void image_free(void* block) {
     if (block == nullptr) return;
     release(size_of(block));

@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <memory>
 
-// The heap of the picture pipeline: the decoder's buffers, the resampler's work
-// memory and the pixel buffers all come from here. On the module a failed
+// The heap of the picture pipeline: the decoded picture, the resampler's work
+// memory and the output pixels come from here (libjpeg's own working memory
+// does not; libjpeg reports its exhaustion itself). On the module a failed
 // allocation is what tells picture processing to add a swap file; a ceiling on
 // the bytes held at once lets tests and benchmarks model that small memory.
 
 // nullptr when the block cannot be had (no memory, or over the ceiling).
 void* image_malloc(size_t bytes);
-void* image_realloc(void* block, size_t bytes);
 void image_free(void* block);
 
 // Most bytes the pipeline may hold at once; 0 for no ceiling (the default).

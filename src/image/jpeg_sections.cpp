@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "atomic_file.h"
 
@@ -165,6 +166,32 @@ bool parse(JpegSections* container, const uint8_t* bytes, uint32_t length) {
     return true;
 }
 
+// The file's bytes from its start to the end of the scan's header: every
+// segment, without the picture. Stops early where the structure breaks off;
+// parsing then stops at the same place.
+void read_header(FILE* file, std::vector<uint8_t>& bytes) {
+    auto next = [&]() {
+        const int c = std::getc(file);
+        if (c != EOF) bytes.push_back(static_cast<uint8_t>(c));
+        return c;
+    };
+    for (int c = next(); c != EOF; c = next()) {
+        if (c != 0xFF && bytes.size() == 1) return;  // no JPEG: nothing more to read
+        if (c != 0xFF) continue;                      // padding between segments
+        while ((c = next()) == 0xFF) {
+        }
+        if (c == EOF || !is_marker(static_cast<uint8_t>(c)) || c == kJpegMarkerEOI) return;
+        if (c == kJpegMarkerSOI) continue;
+        const int high = next(), low = next();
+        if (low == EOF || ((high << 8) | low) < 2) return;
+        const size_t content = static_cast<size_t>(((high << 8) | low) - 2), at = bytes.size();
+        bytes.resize(at + content);
+        const size_t got = std::fread(bytes.data() + at, 1, content, file);
+        bytes.resize(at + got);
+        if (got != content || c == kJpegMarkerSOS) return;
+    }
+}
+
 bool put(FILE* file, const void* bytes, size_t length) {
     return length == 0 || std::fwrite(bytes, 1, length, file) == length;
 }
@@ -203,9 +230,7 @@ bool write_sections(const JpegSections* container, FILE* file) {
     return true;
 }
 
-}  // namespace
-
-JpegSections* jpeg_sections_from_file(const char* path) {
+JpegSections* new_container() {
     auto* container = static_cast<JpegSections*>(std::calloc(1, sizeof(JpegSections)));
     if (container == nullptr) return nullptr;
     container->priv =
@@ -215,7 +240,26 @@ JpegSections* jpeg_sections_from_file(const char* path) {
         return nullptr;
     }
     container->priv->refs = 1;
+    return container;
+}
+
+}  // namespace
+
+JpegSections* jpeg_sections_from_file(const char* path) {
+    JpegSections* container = new_container();
     jpeg_sections_load_file(container, path);
+    return container;
+}
+
+JpegSections* jpeg_sections_from_file_header(const char* path) {
+    JpegSections* container = new_container();
+    File file(path == nullptr ? nullptr : std::fopen(path, "rbe"));
+    if (container == nullptr || !file) return container;
+    std::vector<uint8_t> bytes;
+    read_header(file.get(), bytes);
+    if (bytes.size() > UINT32_MAX) return container;
+    jpeg_sections_load_bytes(container, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    container->priv->partial = true;  // no picture: never to be saved
     return container;
 }
 

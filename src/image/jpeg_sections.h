@@ -44,6 +44,10 @@ struct JpegSections {
 // null only when the container itself cannot be allocated.
 JpegSections* jpeg_sections_from_file(const char* path);
 void jpeg_sections_load_file(JpegSections* container, const char* path);
+// A new container with the file's sections up to the scan's header, read from
+// the file's start alone: enough for its EXIF block at a fraction of the
+// reading. It holds no image data and is never saved.
+JpegSections* jpeg_sections_from_file_header(const char* path);
 // Padding between segments and any number of fill bytes before a marker are
 // taken as decoders take them. Parsing stops at the first problem, keeping the
 // sections read before it; such a container is never saved.

@@ -108,14 +108,15 @@ void swap_on(Run& run) {
     run.swapOn = true;
 }
 
+// One read of the picture's headers serves its time, the copy and the correction.
 void date_the_copy(Run& run, const char* source, const char* transmit) {
+    const PictureDate date = picture_date_read(source);
     // Without EXIF (time 0) there is no date to call old or to correct.
-    const int32_t taken = exif_picture_time(source);
-    if (taken != 0 && taken <= run.start - kDay) {
+    if (date.time != 0 && date.time <= run.start - kDay) {
         config_setInaccurateDate(1);
-        exif_correct_date(source, transmit, run.drift);
+        picture_date_correct(source, date, transmit, run.drift);
     } else {
-        exif_copy_date(source, transmit);
+        picture_date_copy(date, transmit);
     }
 }
 

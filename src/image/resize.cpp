@@ -1,6 +1,6 @@
 #include "resize.h"
 
-#include <cstring>
+#include <string>
 
 #include "event_log.h"
 #include "jpeg_codec.h"
@@ -19,11 +19,14 @@ int32_t write_failed() {
 }  // namespace
 
 int32_t resize_picture(const char* source_path, const char* destination_path, int32_t budget) {
+    // Decoded at the smallest scale that still covers the copy: a quarter of
+    // the work and a sixteenth of the memory for a transmit copy.
     Picture source;
-    const char* reason = nullptr;
-    if (picture_decode_file(source_path, source, reason) != 0) {
-        if (std::strcmp(reason, "outofmem") == 0) return -2;
-        log_event(kTag, 2, "Image resize error: %s", reason);
+    std::string reason;
+    const int decoded = picture_decode_file(source_path, source, reason, budget);
+    if (decoded == -2) return -2;
+    if (decoded != 0) {
+        log_event(kTag, 2, "Image resize error: %s", reason.c_str());
         return -1;
     }
     if (source.width == 0 || source.height == 0 || source.channels == 0) {
@@ -32,7 +35,7 @@ int32_t resize_picture(const char* source_path, const char* destination_path, in
     }
 
     int width = 0, height = 0;
-    resample_target_size(source.width, source.height, budget, width, height);
+    resample_target_size(source.fullWidth, source.fullHeight, budget, width, height);
     if (width <= 0 || height <= 0 || destination_path == nullptr) return write_failed();
     size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) *
                    static_cast<size_t>(source.channels);

@@ -124,24 +124,30 @@ TEST_F(Sections, BadSegmentLengthsStopParsingAndSaving) {
         std::string tail;
         size_t count;
         bool saved;
+        uint32_t dqtSize;
     } cases[] = {
-        {std::string("\xFF\xDB\x00\x00", 4), 3, false},  // length 0
-        {std::string("\xFF\xDB\x00\x01", 4), 3, false},  // length 1
-        {std::string("\xFF\xDB\x00", 3), 3, false},      // one length byte
-        {std::string("\xFF\xDB\x00\x10\x01", 5), 3, false},  // longer than what is left
-        {std::string("\xFF\xDB\xFF\xFF", 4), 3, false},  // longer than the whole file
-        {std::string("\xFF\xDB\x00\x02", 4) + "\xFF\xD9", 4, true},  // empty segment is fine
+        {std::string("\xFF\xDB\x00\x00", 4), 3, false, 0},  // length 0
+        {std::string("\xFF\xDB\x00\x01", 4), 3, false, 0},  // length 1
+        {std::string("\xFF\xDB\x00", 3), 3, false, 0},      // one length byte
+        {std::string("\xFF\xDB\x00\x10\x01", 5), 3, false, 0},  // longer than what is left
+        {std::string("\xFF\xDB\xFF\xFF", 4), 3, false, 0},  // longer than the whole file
+        {std::string("\xFF\xDB\x00\x02", 4) + "\xFF\xD9", 4, true, 0},  // empty segment is fine
+        {std::string("\xFF\xDB\x00\x03\x07", 5), 3, true, 1},  // ends with the file: whole
     };
     for (const Case& k : cases) {
         auto c = parse(head + k.tail);
         ASSERT_EQ(c->count, k.count) << testing::PrintToString(k.tail);
         EXPECT_EQ(content(c->sections[1]), kApp0);
         EXPECT_EQ(c->sections[2].marker, 0xDB);
-        EXPECT_EQ(c->sections[2].size, 0u);
+        EXPECT_EQ(c->sections[2].size, k.dqtSize);
         sim_write_file(card("in.jpg"), head + k.tail);
         JpegSectionsHandle loaded(jpeg_sections_from_file(card("in.jpg").c_str()));
         EXPECT_EQ(jpeg_sections_save_file(loaded.get(), card("in.jpg").c_str()), k.saved ? 1 : 0);
         EXPECT_EQ(sim_read_file(card("in.jpg")), head + k.tail);
+        // Its headers alone read the same, and are never saved.
+        JpegSectionsHandle header(jpeg_sections_from_file_header(card("in.jpg").c_str()));
+        EXPECT_EQ(header->count, k.count);
+        EXPECT_EQ(jpeg_sections_save_file(header.get(), card("out.jpg").c_str()), 0);
     }
 }
 

@@ -4,11 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>  // after <cstdio>: it takes FILE
+
 #include "image_memory.h"
+#include "jpeg_codec.h"
 #include "resample.h"
 #include "test_files.h"
 #include "test_root.h"
@@ -34,6 +39,22 @@ TEST(ResampleTargetSize, KeepsAspectWithinBudget) {
         EXPECT_EQ(w, c.newWidth) << c.width << "x" << c.height << " @" << c.budget;
         EXPECT_EQ(h, c.newHeight) << c.width << "x" << c.height << " @" << c.budget;
     }
+}
+
+// The smallest M/8 that decodes to twice the copy; enlarging needs the full picture.
+TEST(PictureDecodeEighths, SmallestScaleAtTwiceTheCopy) {
+    const struct {
+        int width, height, targetWidth, targetHeight, eighths;
+    } cases[] = {
+        {4000, 3000, 520, 390, 3},   {3000, 4000, 390, 520, 3},   // 1500 x 1125 for 202,800
+        {4000, 3000, 1663, 1247, 7}, {3000, 4000, 1247, 1663, 7},  // 3500 x 2625 for 2,073,600
+        {1920, 1080, 600, 338, 6},   {1920, 1080, 1920, 1080, 8}, {520, 390, 520, 390, 8},
+        {640, 480, 520, 390, 8},     {640, 480, 800, 600, 8},     {4000, 3000, 500, 375, 2},
+        {4000, 3000, 501, 375, 3},   {3999, 3000, 500, 375, 2},  // 3999 / 4 rounds up to 1000
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(picture_decode_eighths(c.width, c.height, c.targetWidth, c.targetHeight), c.eighths)
+            << c.width << "x" << c.height << " -> " << c.targetWidth << "x" << c.targetHeight;
 }
 
 // The kernels in double precision, from their definitions.
@@ -132,20 +153,6 @@ protected:
     TestRoot root;
 };
 
-// A portrait picture takes the transposed size.
-TEST_F(ResizePicture, WritesTheBudgetSizeWithoutExif) {
-    std::string source = picture("in.jpg", 480, 640);
-    ASSERT_NE(load_exif(source), nullptr);
-    sim_write_file(card("out.jpg"), std::string(100000, 'x'));  // replaced
-    ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
-    Picture out = decode_file(card("out.jpg"));
-    EXPECT_EQ(out.width, 390);
-    EXPECT_EQ(out.height, 520);
-    EXPECT_EQ(out.channels, 3);
-    EXPECT_EQ(load_exif(card("out.jpg")), nullptr);
-    EXPECT_EQ(log(), "");
-}
-
 TEST_F(ResizePicture, BadInputsAndOutputs) {
     std::string good = picture("good.jpg", 300, 200);
     sim_write_file(card("text.jpg"), "this is not a picture at all");
@@ -158,8 +165,10 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
         std::string logged;
     } cases[] = {
         {card("missing.jpg"), card("o.jpg"), 202800, -1, "Image resize error: can't fopen"},
-        {card("text.jpg"), card("o.jpg"), 202800, -1, "Image resize error: unknown image type"},
-        {card("cut.jpg"), card("o.jpg"), 202800, -1, "Image resize error: no SOF"},
+        {card("text.jpg"), card("o.jpg"), 202800, -1,
+         "Image resize error: Not a JPEG file: starts with 0x74 0x68"},
+        {card("cut.jpg"), card("o.jpg"), 202800, -1,
+         "Image resize error: JPEG datastream contains no image"},
         {good, card("no/such/dir/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
         {good, card("o.jpg"), 0, -2, "Image resize error: write jpg failed"},
     };
@@ -175,9 +184,11 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
     EXPECT_FALSE(root.exists("/media/sdcard/o.jpg"));
 }
 
+// 1600 x 1200 decodes at 3/4 for the transmit copy.
 TEST_F(ResizePicture, OutOfMemoryWhileDecodingIsRetryableAndSilent) {
-    std::string source = picture("in.jpg", 800, 600);
-    image_memory_set_ceiling(800 * 600);  // less than the decoded picture alone
+    std::string source = picture("in.jpg", 1600, 1200);
+    const size_t scaled = 1200u * 900u * 3u;
+    image_memory_set_ceiling(scaled - 1);
     EXPECT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), -2);
     EXPECT_EQ(log(), "");
     EXPECT_FALSE(root.exists("/media/sdcard/out.jpg"));
@@ -186,8 +197,72 @@ TEST_F(ResizePicture, OutOfMemoryWhileDecodingIsRetryableAndSilent) {
     image_memory_set_ceiling(0);  // with more memory (the swap file) it goes through
     image_memory_reset_peak();
     EXPECT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), 0);
-    EXPECT_GE(image_memory_peak(), 800u * 600u * 3u);
+    EXPECT_GE(image_memory_peak(), scaled);
+    EXPECT_LT(image_memory_peak(), 1600u * 1200u * 3u);
     EXPECT_EQ(image_memory_in_use(), 0u);
+}
+
+double psnr(const uint8_t* a, const uint8_t* b, size_t size) {
+    double squares = 0;
+    for (size_t i = 0; i < size; ++i) squares += (a[i] - b[i]) * (a[i] - b[i]);
+    return 10 * std::log10(255.0 * 255.0 * static_cast<double>(size) / std::max(squares, 1.0));
+}
+
+// A copy from the reduced-scale decode has the size rule's size, no EXIF block,
+// and stays as close to the full picture's own Lanczos-3 resize as the JPEG
+// round trip allows. A portrait picture takes the transposed size.
+TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
+    const struct {
+        int width, height;
+        int32_t budget;
+        int decodedWidth, copyWidth, copyHeight;
+    } cases[] = {{1600, 1200, 202800, 1200, 520, 390},
+                 {1000, 750, 30000, 500, 200, 150},
+                 {480, 640, 202800, 480, 390, 520}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        const std::string source = picture("in.jpg", c.width, c.height);
+        Picture scaled;
+        std::string reason;
+        ASSERT_EQ(picture_decode_file(source.c_str(), scaled, reason, c.budget), 0);
+        EXPECT_EQ(scaled.width, c.decodedWidth);
+        sim_write_file(card("out.jpg"), std::string(100000, 'x'));  // replaced
+        ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), c.budget), 0);
+        const Picture full = decode_file(source), copy = decode_file(card("out.jpg"));
+        ASSERT_EQ(copy.channels, 3);
+        EXPECT_EQ(copy.width, c.copyWidth);
+        EXPECT_EQ(copy.height, c.copyHeight);
+        EXPECT_EQ(load_exif(card("out.jpg")), nullptr);
+        std::vector<uint8_t> reference(static_cast<size_t>(copy.width * copy.height * 3));
+        ASSERT_TRUE(resample_pixels(full.pixels.get(), full.width, full.height, 3, reference.data(),
+                                    copy.width, copy.height));
+        EXPECT_GT(psnr(copy.pixels.get(), reference.data(), reference.size()), 45.0);
+    }
+    EXPECT_EQ(log(), "");
+}
+
+// Print software's CMYK (Adobe's, stored inverted) comes out as RGB.
+TEST_F(ResizePicture, CmykBecomesRgb) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(card("cmyk.jpg").c_str(), "wb"), std::fclose);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file.get());
+    info.image_width = info.image_height = 16;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<uint8_t> row;
+    for (int x = 0; x < 16; ++x) row.insert(row.end(), {255, 128, 0, 200});
+    for (JSAMPROW line = row.data(); info.next_scanline < 16;) jpeg_write_scanlines(&info, &line, 1);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    file.reset();
+    const Picture picture = decode_file(card("cmyk.jpg"));
+    ASSERT_EQ(picture.channels, 3);
+    EXPECT_EQ(std::vector<int>(picture.pixels.get(), picture.pixels.get() + 3), (std::vector<int>{200, 100, 0}));
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ bool write_camera_picture(const std::string& path, int width, int height, int qu
 
 Picture decode_file(const std::string& path) {
     Picture picture;
-    const char* reason = nullptr;
+    std::string reason;
     if (picture_decode_file(path.c_str(), picture, reason) != 0) picture = Picture{};
     return picture;
 }
@@ -25,6 +25,14 @@ std::string pixels_of(const std::string& path) {
     const size_t size = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) *
                         static_cast<size_t>(picture.channels);
     return std::string(reinterpret_cast<const char*>(picture.pixels.get()), size);
+}
+
+size_t changed_span(const std::string& before, const std::string& after) {
+    if (before.size() != after.size()) return SIZE_MAX;
+    size_t first = 0, last = before.size();
+    while (first < last && after[first] == before[first]) ++first;
+    while (last > first && after[last - 1] == before[last - 1]) --last;
+    return last - first;
 }
 
 ExifHandle load_exif(const std::string& path) {

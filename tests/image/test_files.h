@@ -18,6 +18,10 @@ Picture decode_file(const std::string& path);
 // Its pixels alone; empty when the file does not decode.
 std::string pixels_of(const std::string& path);
 
+// How many bytes lie between the first and the last that differ; SIZE_MAX
+// when the lengths differ.
+size_t changed_span(const std::string& before, const std::string& after);
+
 // The file's EXIF block as libexif's own loader reads it (null when none).
 ExifHandle load_exif(const std::string& path);
 // The text of an ASCII entry, or "(none)".
