@@ -37,8 +37,7 @@ int32_t battery_code(const char* text) {
 
 // Reads an integer member into a 32-bit field, or stores the fallback when missing.
 void load_int(json_object* file, const char* key, int32_t& field, int32_t fallback) {
-    int64_t value = 0;
-    field = json_member_int(file, key, value) ? static_cast<int32_t>(value) : fallback;
+    if (!json_member_int32(file, key, field)) field = fallback;
 }
 
 void load_int_if_present(json_object* file, const char* key, int32_t& field) {
@@ -96,9 +95,9 @@ void load_requests() {
 
 // Looks up "transmitTime"/<key> in appliedConfig, logging when it is missing.
 int first_sync_field(const char* key, int32_t fallback, const char* missing) {
-    int64_t value = 0;
+    int32_t value = 0;
     json_object* time = json_member_object(g_applied.get(), "transmitTime");
-    if (json_member_int(time, key, value)) return static_cast<int>(value);
+    if (json_member_int32(time, key, value)) return value;
     log_event("config", 1, "%s", missing);
     return fallback;
 }
@@ -175,10 +174,8 @@ int config_apply(const char* text) {
         copy_text(c.tempUnit, sizeof c.tempUnit, unit);
     c.firstSyncHour = config_getFirstSyncHour();
     c.firstSyncMin = config_getFirstSyncMinute();
-    int64_t frequency = 0;
-    c.syncFreq = json_member_int(config, "transmitFreq", frequency) && frequency >= 1
-                     ? static_cast<int32_t>(frequency)
-                     : 6;
+    int32_t frequency = 0;
+    c.syncFreq = json_member_int32(config, "transmitFreq", frequency) && frequency >= 1 ? frequency : 6;
     if (const char* battery = json_member_string(config, "batteryType"))
         c.battType = battery_code(battery);
     if (const char* host = json_member_string(json_member_object(config, "ssl"), "host")) {

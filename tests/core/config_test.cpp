@@ -167,6 +167,7 @@ TEST_F(Config, ApplyTransmitFrequencyAndBatteryType) {
         {"{}", 6, 0},
         {"{\"transmitFreq\": 3}", 3, 0},
         {"{\"transmitFreq\": \"3\"}", 6, 0},
+        {"{\"transmitFreq\": 4294967299}", 6, 0},  // does not fit: missing, not cut to 3
         {"{\"batteryType\": \"12V\"}", 6, 1},
         {"{\"batteryType\": \"12v\"}", 6, 0},
         {"{\"batteryType\": \"AA_LIT\"}", 6, 3},
