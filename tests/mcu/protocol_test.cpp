@@ -72,7 +72,7 @@ TEST_F(Protocol, LinesAreAnsweredAsTheTableSays) {
         EXPECT_EQ(g_state.mcuSpoke.load(), c.spoke ? 1 : 0) << c.chunk;
     }
     const std::string text = log();
-    for (const char* line : {";status;0;AA: 6.12v", ";status;0;Ext: 12.5v", ";status;0;Ext: 0.0v",
+    for (const char* line : {";config;0;Next sync: 07:30", ";status;0;AA: 6.12v", ";status;0;Ext: 12.5v", ";status;0;Ext: 0.0v",
                              ";main;0;Version: V1.05.07-5-g93dfb16 REV 1",
                              ";setdatetime;1;Date/time out of range: 4294967320 5 7 9 3 0",
                              ";setdatetime;0;Date/time set from MCU", ";uart;0;Unknow command: hello"})

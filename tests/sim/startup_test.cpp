@@ -23,7 +23,8 @@ double seconds(std::chrono::steady_clock::duration d) {
 }
 
 // Start-up on a healthy board: GPIO lines set without a fault, firmware and
-// temperature logged, the board revision kept, then the announcing.
+// temperature logged, the board revision kept, then the announcing until the
+// MCU's first daemon command.
 TEST(Startup, AnnouncesAtPortStartThenAfterFiveSecondsThenEverySecond) {
     DaemonBoard board;
     modem_board_set_revision(board.root(), 5);
@@ -46,7 +47,12 @@ TEST(Startup, AnnouncesAtPortStartThenAfterFiveSecondsThenEverySecond) {
     EXPECT_EQ(log.find(";gpio;"), std::string::npos) << log;
     auto commands = board.commands_run();
     EXPECT_NE(std::find(commands.begin(), commands.end(), "/usrdata/prune.sh"), commands.end());
+    board.mcu_send("at+cfun?\r");  // no daemon command: the announcing goes on
+    EXPECT_TRUE(board.mcu_wait_for("RDY\r\n", 2s, board.mcu_received().size()));
     EXPECT_EQ(board.command("qz+mcuversion 7\r", 5s), "\x04");
+    const size_t quiet = board.mcu_received().size();
+    std::this_thread::sleep_for(1500ms);  // the first daemon command ended the announcing
+    EXPECT_EQ(board.mcu_received().find("RDY", quiet), std::string::npos) << board.transcript();
     EXPECT_NE(board.read_file("/media/sdcard/log.txt").find("Version: V1.05.07-5-g93dfb16 REV 5"),
               std::string::npos);
 }
