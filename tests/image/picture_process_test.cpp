@@ -185,6 +185,8 @@ TEST_F(Processing, OtherFilesAreNumberedByTheirExtension) {
     EXPECT_TRUE(root.exists("/media/sdcard/original/0001."));
 }
 
+// A newest picture without EXIF has no date to measure: it neither changes the
+// drift (though "each" mode or no drift stored would take any) nor counts as old.
 TEST_F(Processing, DriftMeasuredOnTheNewestPicture) {
     const struct {
         const char* what;
@@ -192,6 +194,7 @@ TEST_F(Processing, DriftMeasuredOnTheNewestPicture) {
         int measured;  // minutes the camera is behind
         bool each;
         int expectStored;
+        bool exif = true;
     } cases[] = {
         {"equal", 30, 30, false, 30},
         {"stored 0", 0, 30, false, 30},
@@ -199,37 +202,18 @@ TEST_F(Processing, DriftMeasuredOnTheNewestPicture) {
         {"smaller", 50, 30, false, 30},
         {"within one period", 10, -100, false, 10},
         {"beyond one period", 10, -300, false, -300},
+        {"no EXIF, each mode", 90, 0, true, 90, false},
+        {"no EXIF, stored 0", 0, 0, false, 0, false},
     };
     for (const auto& c : cases) {
         g_config.exifDateDrift = c.stored;
         config_apply(c.each ? "{\"transmitFreq\": 0}" : "{\"transmitFreq\": 6}");
         picture("OLDER.JPG", 500, 1);
-        picture("NEWEST.JPG", c.measured, 2);
+        picture("NEWEST.JPG", c.measured, 2, c.exif);
         process_pictures();
         EXPECT_EQ(g_config.exifDateDrift, c.expectStored) << c.what;
         EXPECT_EQ(g_config.inaccurateDate, 0) << c.what;
     }
-}
-
-TEST_F(Processing, PictureWithoutExifNeitherMeasuresDriftNorCountsAsOld) {
-    // In "each" mode any measured drift would be taken.
-    config_apply("{\"transmitFreq\": 0}");
-    g_config.exifDateDrift = 90;
-    picture("OLD.JPG", 2 * 24 * 60, 1);
-    picture("PLAIN.JPG", 0, 2, false);  // the newest, and without a date to measure
-    process_pictures();
-    EXPECT_EQ(g_config.exifDateDrift, 90);
-    const time_t corrected = kNow - 2 * 86400 + 90 * 60;
-    EXPECT_EQ(exif_picture_time(root.path("/media/sdcard/transmit/PICT0001.JPG").c_str()), corrected);
-
-    // With no drift stored, any measured drift would be taken too.
-    config_apply("{\"transmitFreq\": 6}");
-    g_config.exifDateDrift = 0;
-    g_config.inaccurateDate = 0;
-    picture("ALONE.JPG", 0, 3, false);
-    process_pictures();
-    EXPECT_EQ(g_config.exifDateDrift, 0);
-    EXPECT_EQ(g_config.inaccurateDate, 0);
 }
 
 // Where the segment with this marker starts in a camera picture's headers.
