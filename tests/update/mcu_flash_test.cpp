@@ -44,10 +44,6 @@ TEST(HexBlocks, RecordsBecomeWordBlocks) {
         int result;
     };
     const Case cases[] = {
-        {"16-byte records", hex_record(0x0000, counting(0, 16)) + hex_record(0x0010, counting(16, 16)),
-         {"0000:000102030405060708090A0B0C0D0E0F", "0010:101112131415161718191A1B1C1D1E1F"}, 0},
-        {"10 then 16 bytes carry", hex_record(0x0100, counting(0, 10)) + hex_record(0x010A, counting(10, 16)),
-         {"0100:0001020304050607", "0108:08090A0B0C0D0E0F1011121314151617", "0118:1819FFFF"}, 0},
         {"1 mod 4", hex_record(0x0201, {0xAA}), {"0200:FFAAFFFF"}, 0},
         {"3 mod 4", hex_record(0x0203, {0xAA, 0xBB}), {"0200:FFFFFFAA", "0204:BBFFFFFF"}, 0},
         {"carry sent alone before a far record", hex_record(0x0000, {1, 2, 3, 4, 5}) + hex_record(0x0020, {6}),
