@@ -112,8 +112,7 @@ TEST_F(Config, OneShotRequestWinsAndIsDeleted) {
     EXPECT_EQ(g_config.syncFreq, 3);
     EXPECT_FALSE(root.exists("/media/sdcard/CONFIG.REQ"));
     EXPECT_NE(root.read(kFile).find("\"syncFreq\": 3"), std::string::npos);
-    EXPECT_NE(root.read("/media/sdcard/log.txt").find(";config;0;{ \"transmitFreq\": 3 }"),
-              std::string::npos);
+    EXPECT_NE(root.log().find(";config;0;{ \"transmitFreq\": 3 }"), std::string::npos);
 
     config_reset();  // next start
     config_load();
@@ -187,14 +186,14 @@ TEST_F(Config, TransmitTimeWithOnlyAnHourKeepsTheMinuteAndNoJsonKeepsBoth) {
     EXPECT_EQ(g_config.firstSyncMin, 45);
     EXPECT_STREQ(g_config.tempUnit, "F");
     EXPECT_STREQ(g_config.host, "h-1.example:8443");
-    std::string log = root.read("/media/sdcard/log.txt");
+    std::string log = root.log();
     EXPECT_NE(log.find(";config;1;config_getFirstSyncMinute - minute object not found"), std::string::npos);
     EXPECT_EQ(log.find("hour object not found"), std::string::npos);
     config_apply("not json");
     EXPECT_EQ(config_applied(), nullptr);
     EXPECT_EQ(g_config.syncFreq, 6);
     EXPECT_EQ(g_config.firstSyncHour, 7);
-    EXPECT_NE(root.read("/media/sdcard/log.txt").find("hour object not found"), std::string::npos);
+    EXPECT_NE(root.log().find("hour object not found"), std::string::npos);
 }
 
 TEST_F(Config, ToggleGrowAndSet) {

@@ -13,7 +13,7 @@ namespace {
 
 std::vector<std::string> log_lines(const TestRoot& root) {
     std::vector<std::string> lines;
-    std::string text = root.read("/media/sdcard/log.txt");
+    std::string text = root.log();
     for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
         lines.push_back(text.substr(start, end - start));
     return lines;

@@ -90,8 +90,7 @@ protected:
         std::sort(found.begin(), found.end());
         return found;
     }
-    std::string log() { return root.read("/media/sdcard/log.txt"); }
-    bool logged(const std::string& text) { return log().find(text) != std::string::npos; }
+    bool logged(const std::string& text) { return root.log().find(text) != std::string::npos; }
     std::string date_of(const std::string& path) {
         return exif_text(load_exif(root.path(path)).get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL);
     }
@@ -364,8 +363,8 @@ TEST_F(Processing, FileThatCannotBeMovedIsNotSentTwice) {
     EXPECT_EQ(names(kTransmit), (Names{"PICT0002.JPG"}));
     EXPECT_TRUE(logged(";process;2;Unable to move " + root.path("/media/sdcard/process/STUCK.JPG")));
     // Only what was filed counts: one picture in the first run, none in the second.
-    EXPECT_NE(log().find("Picture processed: 1\r\n"), std::string::npos);
-    EXPECT_NE(log().find("Picture processed: 0\r\n"), std::string::npos);
+    EXPECT_NE(root.log().find("Picture processed: 1\r\n"), std::string::npos);
+    EXPECT_NE(root.log().find("Picture processed: 0\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ TEST_F(Flashing, ARefusedFileNeverPutsTheMcuIntoItsLoader) {
     for (const auto& [hex, why] : cases) {
         EXPECT_EQ(flash(hex, {}), 0) << why;
         EXPECT_EQ(received, "") << "no UPD: " << why;
-        EXPECT_NE(root.read("/media/sdcard/log.txt").find(";update;2;MCU firmware refused: " + why), std::string::npos)
+        EXPECT_NE(root.log().find(";update;2;MCU firmware refused: " + why), std::string::npos)
             << why;
     }
 }
