@@ -121,10 +121,6 @@ TEST_F(Processing, ListingHasRegularFilesOnlyInBothOrdersWithAMaximum) {
     EXPECT_EQ(listed(compare_newest_first, 0), (Names{"d.JPG", "b.JPG", "a.JPG", "c.JPG"}));
     EXPECT_EQ(listed(compare_newest_first, 2), (Names{"d.JPG", "b.JPG"}));
     EXPECT_EQ(listed(compare_oldest_first, 9), (Names{"c.JPG", "a.JPG", "b.JPG", "d.JPG"}));
-    // An empty folder leaves the list as it was.
-    std::vector<FileEntry> untouched(1);
-    EXPECT_EQ(list_files(root.path(kOriginal).c_str(), untouched, 0, compare_oldest_first), 0);
-    EXPECT_EQ(untouched.size(), 1u);
 }
 
 TEST_F(Processing, EmptyFolderLogsAndSavesNothing) {
