@@ -21,17 +21,6 @@ TEST_F(Identity, ImeiAndFirmwareAreKept) {
     EXPECT_EQ(root_.log(), "");
 }
 
-TEST_F(Identity, UnreachableServiceLogsBothAndLeavesBothEmpty) {
-    withhold(ModemFault::NoServiceFlag);
-    identity_read();
-    EXPECT_STREQ(g_state.imei, "");
-    EXPECT_STREQ(g_state.modemFirmware, "");
-    const std::string log = root_.log();
-    EXPECT_NE(log.find(";sync;2;Get IMEI error: 9\r\n"), std::string::npos);
-    EXPECT_NE(log.find(";sync;2;Get device Rev ID error: 9\r\n"), std::string::npos);
-    EXPECT_EQ(clock_.slept_us(), 20'000'000u) << "two readiness waits of 10 s";
-}
-
 TEST_F(Identity, FailedImeiStillReadsTheFirmware) {
     scenario(R"({"imei": "866123045678901", "firmware": "QZM01R06A01",
                  "failures": {"0x02A0": {"resp": 1, "error": 14}}})");

@@ -66,6 +66,7 @@ TEST(Startup, UnreachableModemLeavesIdentityEmptyAndGoesOn) {
     ASSERT_TRUE(board.mcu_wait_for("RDY\r\nRDY\r\n", 10s)) << board.transcript();
     const std::string log = board.read_file("/media/sdcard/log.txt");
     EXPECT_NE(log.find(";sync;2;Get IMEI error: 9\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(";sync;2;Get device Rev ID error: 9\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(";Modem;0;Firmware:\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(";adc;2;Temperature sensor not readable\r\n"), std::string::npos) << log;
 }
