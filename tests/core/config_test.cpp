@@ -248,9 +248,15 @@ TEST_F(Config, SaveInterruptedBeforeTheRenameLeavesTheOldFileWhole) {
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
     EXPECT_EQ(root.read(kFile), before);
 
+    auto entries = [&] {
+        std::filesystem::directory_iterator folder(root.path("/etc"));
+        return std::distance(begin(folder), end(folder));
+    };
+    const auto afterCut = entries();  // the cut left its temporary file
     status = save_with_size_limit(false);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(root.read(kFile), before);
+    EXPECT_EQ(entries(), afterCut) << "a failed write removes its temporary file";
 
     config_load();
     EXPECT_STREQ(g_config.s3token, "old-token");
