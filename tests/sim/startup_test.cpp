@@ -60,7 +60,6 @@ TEST(Startup, AnnouncesAtPortStartThenAfterFiveSecondsThenEverySecond) {
 TEST(Startup, UnreachableModemLeavesIdentityEmptyAndGoesOn) {
     DaemonBoard board(DaemonBoard::fast(50));  // two readiness waits of 10 s
     modem_board_withhold(board.root(), ModemFault::NoServiceFlag);
-    modem_board_set_adc(board.root(), -1);
     ASSERT_TRUE(board.start_daemon());
     // The second announcement comes from the heartbeat, once start-up is over.
     ASSERT_TRUE(board.mcu_wait_for("RDY\r\nRDY\r\n", 10s)) << board.transcript();
@@ -68,7 +67,6 @@ TEST(Startup, UnreachableModemLeavesIdentityEmptyAndGoesOn) {
     EXPECT_NE(log.find(";sync;2;Get IMEI error: 9\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(";sync;2;Get device Rev ID error: 9\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(";Modem;0;Firmware:\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find(";adc;2;Temperature sensor not readable\r\n"), std::string::npos) << log;
 }
 
 TEST(Startup, WithoutMcuPortNothingIsSentAndTheDaemonRuns) {
