@@ -152,8 +152,10 @@ TEST_F(Sections, SetExifInsertsRightAfterSoi) {
     auto c = parse(plain_jpeg());
     EXPECT_EQ(jpeg_sections_get_exif(c.get()), nullptr);
     for (int i = 0; i < 2; ++i) {
-        ExifHandle exif(exif_data_new());
-        jpeg_sections_set_exif(c.get(), exif.get());
+        jpeg_sections_set_exif(c.get(), ExifHandle(exif_data_new()).get());
+        // The container holds its own reference: the block outlives the handle.
+        ASSERT_EQ(jpeg_sections_save_file(c.get(), card("out.jpg").c_str()), 1) << i;
+        EXPECT_NE(load_exif(card("out.jpg")), nullptr) << i;
     }
     EXPECT_EQ(markers(c.get()), (std::vector<int>{0xD8, 0xE1, 0xE0, 0xDB, 0xDA, 0xD9}));
     EXPECT_EQ(content(c->sections[2]), kApp0);
