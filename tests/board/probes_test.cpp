@@ -39,14 +39,13 @@ TEST_F(Probes, TemperatureTableResults) {
         modem_board_set_adc(root_.root(), c.millivolts);
         EXPECT_EQ(board_temperature(), c.celsius) << c.millivolts << " mV";
     }
-    const std::string log = root_.read("/media/sdcard/log.txt");
+    const std::string log = root_.log();
     EXPECT_NE(log.find(";adc;0;Temperature: 0C\r\n"), std::string::npos);
     EXPECT_NE(log.find(";adc;0;Temperature: -1C\r\n"), std::string::npos);
     // A missing sensor is reported as unknown, not as warm.
     modem_board_set_adc(root_.root(), -1);
     EXPECT_EQ(board_temperature(), kTemperatureUnknown);
-    EXPECT_NE(root_.read("/media/sdcard/log.txt").find(";adc;2;Temperature sensor not readable"),
-              std::string::npos);
+    EXPECT_NE(root_.log().find(";adc;2;Temperature sensor not readable"), std::string::npos);
 }
 
 TEST_F(Probes, AdcChannelsAndTheirLabel) {

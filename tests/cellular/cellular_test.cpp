@@ -47,7 +47,6 @@ protected:
         nw_client_reset();
     }
     ~Cellular() override { sim_client_release(); }
-    std::string log() const { return root_.read("/media/sdcard/log.txt"); }
     std::string modem_log() const { return root_.read("/sim/modem.log"); }
     int current() const { return g_cellular.currentSlot.load()->number; }
 
@@ -85,8 +84,8 @@ TEST_F(Cellular, SlotChoice) {
         EXPECT_EQ(g_simSlots[1].presence, static_cast<uint32_t>(c.slot1Presence)) << c.imsi0;
         EXPECT_EQ(g_cellular.simMissing, c.result < 0 ? 1 : 0) << c.imsi0;
     }
-    EXPECT_NE(log().find("ICCID (slot #0): 8944500102198304826\r\n"), std::string::npos);
-    EXPECT_NE(log().find(";cellular;2;Modem initialization error - -1\r\n"), std::string::npos);
+    EXPECT_NE(root_.log().find("ICCID (slot #0): 8944500102198304826\r\n"), std::string::npos);
+    EXPECT_NE(root_.log().find(";cellular;2;Modem initialization error - -1\r\n"), std::string::npos);
 }
 
 TEST_F(Cellular, SimRecover) {
@@ -111,11 +110,11 @@ TEST_F(Cellular, SimRecover) {
         EXPECT_EQ(current(), c.slot);
         EXPECT_EQ(g_simSlots[1].presence, c.presenceAfter);
         EXPECT_EQ(g_cellular.modemReady, 0);
-        EXPECT_TRUE(c.line == nullptr || log().find(c.line) != std::string::npos) << c.line;
+        EXPECT_TRUE(c.line == nullptr || root_.log().find(c.line) != std::string::npos) << c.line;
     }
     EXPECT_EQ(count_of(modem_log(), "data call stop: profile 1"), 3u);
-    EXPECT_EQ(count_of(log(), "Switch sim card slot: 1"), 2u);
-    EXPECT_EQ(count_of(log(), "Switch sim card slot: 0"), 1u);
+    EXPECT_EQ(count_of(root_.log(), "Switch sim card slot: 1"), 2u);
+    EXPECT_EQ(count_of(root_.log(), "Switch sim card slot: 0"), 1u);
 }
 
 // The AT port's far side on the fake clock: each command is answered "OK" at
@@ -183,13 +182,13 @@ TEST_F(Cellular, TimeZone) {
         std::snprintf(registration.mcc, sizeof registration.mcc, "%s", c.mcc);
         cellular_set_registration(registration);
         g_cellular.timeKnown = 0;
-        const size_t failuresBefore = count_of(log(), "Failed to get nitz");
+        const size_t failuresBefore = count_of(root_.log(), "Failed to get nitz");
         const size_t ntpBefore = standIns_.calls().size();
         time_zone_set();
         EXPECT_STREQ(std::getenv("TZ"), c.tz) << c.nitz << " " << c.mcc;
         EXPECT_EQ(g_cellular.timeKnown, 1);
         EXPECT_EQ(standIns_.calls().size() - ntpBefore, c.ntp ? 1u : 0u);
-        EXPECT_EQ(count_of(log(), "Failed to get nitz") - failuresBefore, c.failures) << c.nitz;
+        EXPECT_EQ(count_of(root_.log(), "Failed to get nitz") - failuresBefore, c.failures) << c.nitz;
     }
     EXPECT_EQ(standIns_.calls().back(), "ntpd -n -N -q -p pool.ntp.org");
 }
@@ -280,8 +279,8 @@ TEST_F(Cellular, AnErrorIsLoggedAndTheCommandSentAgain) {
     AtResponder modem([&](const std::string&) { return ++sent == 1 ? "\r\nERROR\r\n" : "\r\nOK\r\n"; });
     EXPECT_TRUE(at_exchange("AT+CFUN=0\r", 14));
     EXPECT_EQ(sent, 2);
-    EXPECT_EQ(count_of(log(), ";AT;0;AT+CFUN=0\r"), 2u);
-    EXPECT_EQ(count_of(log(), ";AT;2;  ERROR\r\n"), 1u);
+    EXPECT_EQ(count_of(root_.log(), ";AT;0;AT+CFUN=0\r"), 2u);
+    EXPECT_EQ(count_of(root_.log(), ";AT;2;  ERROR\r\n"), 1u);
 }
 
 TEST_F(Cellular, SignalBars) {
@@ -311,9 +310,9 @@ TEST_F(Cellular, SignalBars) {
         answer = &reply;
         g_cellular.modemReady = c.ready;
         g_cellular.simMissing = c.missing;
-        const size_t before = log().size();
+        const size_t before = root_.log().size();
         EXPECT_EQ(signal_bars(), c.bars) << c.modem << c.qeng;
-        const std::string lines = log().substr(before);
+        const std::string lines = root_.log().substr(before);
         EXPECT_TRUE(c.line.empty() ? lines.empty() : lines.find(c.line) != std::string::npos) << lines;
     }
 }
@@ -334,7 +333,7 @@ TEST_F(Cellular, BringUpPass) {
         scenario(modem_json("310260000000001", "302720000000001", R"(, "signal": )" + c.signal));
         sim_slots_reset();
         ASSERT_EQ(cellular_sim_setup(), 0);
-        const size_t modemBefore = modem_log().size(), logBefore = log().size();
+        const size_t modemBefore = modem_log().size(), logBefore = root_.log().size();
         const uint64_t start = monotonic_us() / 1000000;
         clock_.on_sleep = [&](uint64_t now) {
             for (; !c.events.empty() && now - start >= c.events.front().first; c.events.erase(c.events.begin())) {
@@ -346,7 +345,7 @@ TEST_F(Cellular, BringUpPass) {
         };
         cellular_bring_up_once();
         clock_.on_sleep = nullptr;
-        const std::string modem = modem_log().substr(modemBefore), daemon = log().substr(logBefore);
+        const std::string modem = modem_log().substr(modemBefore), daemon = root_.log().substr(logBefore);
         EXPECT_EQ(count_of(modem, "data call start: profile 3"), c.starts) << modem;
         EXPECT_EQ(count_of(modem, "data call stop: profile 1"), c.starts + 1) << modem;
         EXPECT_EQ(current(), 1) << "the loss moves to the other slot";

@@ -88,7 +88,6 @@ protected:
         std::snprintf(text, sizeof text, "PICT%04d.JPG", i);
         return text;
     }
-    std::string log() { return root.read("/media/sdcard/log.txt"); }
 
     TestRoot root;
     PtyPair mcu;
@@ -117,7 +116,7 @@ TEST_F(Sync, WaitsForTheDataCallAndSpacesAttemptsWithinTheBudget) {
         root.write("/media/sdcard/log.txt", "");
         EXPECT_EQ(cloud_sync(0), -1) << c.upAfter;
         EXPECT_EQ(mcu.drain(), std::string(c.acks, '\x06')) << c.upAfter;
-        EXPECT_EQ(count_of(log(), ";token;2;Get token failed: Couldn't connect to server"), c.attempts);
+        EXPECT_EQ(count_of(root.log(), ";token;2;Get token failed: Couldn't connect to server"), c.attempts);
         EXPECT_EQ(clock.slept_us(), c.slept * 1000000u) << c.upAfter;
     }
 }
@@ -131,8 +130,8 @@ TEST_F(Sync, EveryFirstSyncMovesTheInstallDate) {
         EXPECT_NE(root.read("/etc/qz_daemon_conf.json").find("\"powerOnTime\": " + std::to_string(expected)),
                   std::string::npos);
     }
-    EXPECT_EQ(count_of(log(), ";firstsync;0;Start first sync"), 2u);
-    EXPECT_EQ(count_of(log(), ";firstsync;0;End first sync"), 2u);
+    EXPECT_EQ(count_of(root.log(), ";firstsync;0;Start first sync"), 2u);
+    EXPECT_EQ(count_of(root.log(), ";firstsync;0;End first sync"), 2u);
 }
 
 TEST_F(Sync, ServiceAnswersAndFaults) {
@@ -193,7 +192,7 @@ TEST_F(Sync, ServiceAnswersAndFaults) {
         EXPECT_EQ(cloud->token_requests().size(), c.tokenRequests) << c.what;
         EXPECT_EQ(documents.back().header("Authorization") == "Bearer tok-stored", c.tokenRequests == 0) << c.what;
         EXPECT_EQ(g_config.uploadPictureCount, c.listLength) << c.what;
-        EXPECT_NE(log().find(c.logged), std::string::npos) << c.what << "\n" << log();
+        EXPECT_NE(root.log().find(c.logged), std::string::npos) << c.what << "\n" << root.log();
         // Acknowledgements ride on every document until one is accepted.
         size_t refused = 0, acknowledging = 0;
         for (const auto& put : documents) {
@@ -221,7 +220,7 @@ TEST_F(Sync, ServiceAnswersAndFaults) {
         }
         for (int i = 1; i <= c.pictures; ++i) {
             const std::string path = "/media/sdcard/transmit/" + name(i);
-            EXPECT_EQ(root.exists(path), times[name(i)] == 0 || log().find("delete " + path) != std::string::npos)
+            EXPECT_EQ(root.exists(path), times[name(i)] == 0 || root.log().find("delete " + path) != std::string::npos)
                 << c.what << path;
         }
         g_failingDeletes = 0;
@@ -236,7 +235,7 @@ TEST_F(Sync, TransferFailuresAreReported) {
     char token[kTokenSize] = "tok";
     // A certificate from another CA: nothing is sent.
     EXPECT_EQ(cloud_camera_exchange(token, 0), -1);
-    EXPECT_NE(log().find(";PutCamera;2;Put camera failed: SSL peer certificate or SSH remote key was not OK"),
+    EXPECT_NE(root.log().find(";PutCamera;2;Put camera failed: SSL peer certificate or SSH remote key was not OK"),
               std::string::npos);
     EXPECT_EQ(cloud_get_token(token), -1);
     EXPECT_TRUE(cloud->requests().empty());
@@ -250,7 +249,7 @@ TEST_F(Sync, TransferFailuresAreReported) {
     scenario.tokenAnswer = R"({"token": "tok\r\nX-Injected: 1"})";
     serve(scenario);
     EXPECT_EQ(cloud_get_token(token), -1);
-    EXPECT_NE(log().find(";token;2;Get token failed: -1"), std::string::npos);
+    EXPECT_NE(root.log().find(";token;2;Get token failed: -1"), std::string::npos);
     // A refused token is forgotten in the configuration file too.
     scenario = CloudScenario{};
     scenario.storedToken = "tok-stored";
@@ -305,7 +304,7 @@ TEST_F(Requests, LogIsSentOnlyUnderItsOwnName) {
         EXPECT_EQ(g_config.requestUpdateReset, c.sent ? kResetLog : 0) << c.name;
         if (c.sent) {
             EXPECT_NE(stored[0].bytes.find(";log;0;Log request"), std::string::npos);
-            EXPECT_EQ(log().rfind(stored[0].bytes, 0), 0u);
+            EXPECT_EQ(root.log().rfind(stored[0].bytes, 0), 0u);
         }
         g_config.requestUpdateReset = 0;
     }
@@ -354,7 +353,7 @@ TEST_F(Requests, EachDownloadedUpdateFileFlipsTheBit) {
                                  ";update;2;Refused file name: ..\r\n",
                                  ";update;2;File transfer failed for /media/sdcard/kept.bin: HTTP status 404; "
                                  "nothing written"})
-            EXPECT_NE(log().find(line), std::string::npos) << line;
+            EXPECT_NE(root.log().find(line), std::string::npos) << line;
         // The MCU hears of an update in progress while the bit is set.
         mcu.drain();
         mcu_handle_chunk("qz+state\r");
@@ -401,7 +400,7 @@ TEST_F(Requests, PicturesAreAnsweredInOneResultsDocument) {
     EXPECT_TRUE(std::filesystem::is_empty(root.path("/media/sdcard/transmit")));
     // Two for the attempt, one per request, one per picture sent.
     EXPECT_EQ(mcu.drain(), std::string(2 + 4 + 1, '\x06'));
-    EXPECT_NE(log().find(";hdod;2;HD picture request failed (PICT0002.JPG): HTTP status 403; reported as uploadFailed"),
+    EXPECT_NE(root.log().find(";hdod;2;HD picture request failed (PICT0002.JPG): HTTP status 403; reported as uploadFailed"),
               std::string::npos);
 }
 

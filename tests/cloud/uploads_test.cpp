@@ -41,7 +41,7 @@ TEST(Uploads, UnusableInstructionsAreSkippedAndThePictureStays) {
         root.write("/media/sdcard/log.txt", "");
         JsonPtr instructions = json_parse(("[" + c.instruction + "]").c_str());
         EXPECT_TRUE(uploads_carry_out(instructions.get(), 0)) << c.instruction;
-        std::string log = root.read("/media/sdcard/log.txt");
+        std::string log = root.log();
         EXPECT_NE(log.find(";upload;0;Picture to upload: 1"), std::string::npos) << c.instruction;
         if (c.logged) {
             EXPECT_NE(log.find(c.logged), std::string::npos) << c.instruction << "\n" << log;

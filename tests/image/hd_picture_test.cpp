@@ -80,7 +80,7 @@ TEST_F(HdPictures, OnlyThePictureWithThatNameAndDateIsReady) {
     Picture copy = decode_file(hd);
     EXPECT_EQ(copy.width * 10000 + copy.height, 1663 * 10000 + 1247);
     EXPECT_EQ(exif_picture_time(hd.c_str()), exif_picture_time(original("PICT0001.JPG").c_str()));
-    const std::string log = root.read("/media/sdcard/log.txt");
+    const std::string log = root.log();
     EXPECT_NE(log.find(";hd;2;HD picture ready: PICT0001.JPG (2024-05-01T10:30:00.000Z)\r\n"), std::string::npos);
     EXPECT_NE(log.find(";hd;2;HD picture not available: PICT0001.JPG (2024-05-01T10:30:01.000Z)\r\n"),
               std::string::npos);
@@ -94,7 +94,7 @@ TEST_F(HdPictures, WithoutMemoryASwapFileIsTriedOnceThenRemoved) {
     for (const std::string& call : {"dd if=/dev/zero of=" + swap + " bs=1024 count=51200", "mkswap " + swap,
                                     "swapon " + swap, "swapoff " + swap})
         EXPECT_TRUE(called(call)) << call;
-    EXPECT_NE(root.read("/media/sdcard/log.txt").find(";process;2;Image resize error - resolution is not supported"),
+    EXPECT_NE(root.log().find(";process;2;Image resize error - resolution is not supported"),
               std::string::npos);
 }
 

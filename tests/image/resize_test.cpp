@@ -143,7 +143,6 @@ protected:
     void TearDown() override { image_memory_set_ceiling(0); }
 
     std::string card(const std::string& name) const { return root.path("/media/sdcard/" + name); }
-    std::string log() const { return root.read("/media/sdcard/log.txt"); }
 
     std::string picture(const std::string& name, int width, int height) const {
         EXPECT_TRUE(write_camera_picture(card(name), width, height, 80));
@@ -176,7 +175,7 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
         root.write("/media/sdcard/log.txt", "");
         EXPECT_EQ(resize_picture(c.source.c_str(), c.destination.c_str(), c.budget), c.result)
             << c.source;
-        std::string logged = log();
+        std::string logged = root.log();
         EXPECT_NE(logged.find(";process;2;" + c.logged + "\r\n"), std::string::npos)
             << c.source << ": " << logged;
         EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << logged;
@@ -190,7 +189,7 @@ TEST_F(ResizePicture, OutOfMemoryWhileDecodingIsRetryableAndSilent) {
     const size_t scaled = 1200u * 900u * 3u;
     image_memory_set_ceiling(scaled - 1);
     EXPECT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), -2);
-    EXPECT_EQ(log(), "");
+    EXPECT_EQ(root.log(), "");
     EXPECT_FALSE(root.exists("/media/sdcard/out.jpg"));
     EXPECT_EQ(image_memory_in_use(), 0u);
 
@@ -238,7 +237,7 @@ TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
                                     copy.width, copy.height));
         EXPECT_GT(psnr(copy.pixels.get(), reference.data(), reference.size()), 45.0);
     }
-    EXPECT_EQ(log(), "");
+    EXPECT_EQ(root.log(), "");
 }
 
 // Print software's CMYK (Adobe's, stored inverted) comes out as RGB.

@@ -24,7 +24,6 @@ protected:
         g_state.mcuFd = -1;
         g_state.atFd = -1;
     }
-    std::string log() const { return root_.read("/media/sdcard/log.txt"); }
 
     TestRoot root_;
     FakeClock clock_;
@@ -71,8 +70,8 @@ TEST_F(Protocol, LinesAreAnsweredAsTheTableSays) {
         EXPECT_EQ(at_.drain(), c.atPort) << c.chunk;
         EXPECT_EQ(g_state.mcuSpoke.load(), c.spoke ? 1 : 0) << c.chunk;
     }
-    const std::string text = log();
-    for (const char* line : {";status;0;AA: 6.12v", ";status;0;Ext: 12.5v", ";status;0;Ext: 0.0v",
+    const std::string text = root_.log();
+    for (const char* line : {";config;0;Next sync: 07:30", ";status;0;AA: 6.12v", ";status;0;Ext: 12.5v", ";status;0;Ext: 0.0v",
                              ";main;0;Version: V1.05.07-5-g93dfb16 REV 1",
                              ";setdatetime;1;Date/time out of range: 4294967320 5 7 9 3 0",
                              ";setdatetime;0;Date/time set from MCU", ";uart;0;Unknow command: hello"})

@@ -55,8 +55,7 @@ TEST_F(TransferRuns, SuccessClearsTheCountAndSaves) {
     EXPECT_EQ(g_config.remainRetry, 0);
     EXPECT_EQ(g_config.sdCableOk, 1);
     EXPECT_NE(root.read("/etc/qz_daemon_conf.json").find("\"remainRetry\": 0"), std::string::npos);
-    EXPECT_NE(root.read("/media/sdcard/log.txt").find(";image;0;Image transfer from SD Cable"),
-              std::string::npos);
+    EXPECT_NE(root.log().find(";image;0;Image transfer from SD Cable"), std::string::npos);
 }
 
 TEST_F(TransferRuns, WithoutCardNothingIsTried) {

@@ -95,14 +95,6 @@ TEST(Serial, OpenConfiguresARawPort) {
     close(fd);
 }
 
-TEST(Serial, AtSendClearsTheLastAnswer) {
-    TestRoot root;
-    at_response_store("stale", 5);
-    at_send("AT\r");
-    char answer[16];
-    EXPECT_EQ(at_response_copy(answer, sizeof answer), 0u);
-}
-
 void on_signal(int) {}
 
 // A signal that lands while the reader waits in select() only restarts the wait.

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "log_report.h"
 #include "sim_files.h"
+#include "test_root.h"
 
 namespace {
 
@@ -31,12 +30,6 @@ const std::string kLog =
     "2024-05-03 07:00:01;status;0;Ext: 12.1v\r\n"
     "2024-05-03 07:02:00;main;0;Modem powerdown\r\n";
 
-size_t count(const std::string& text, const std::string& needle) {
-    size_t found = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++found;
-    return found;
-}
-
 // The element with this id, up to the end of its chart.
 std::string chart(const std::string& dom, const std::string& id) {
     const size_t start = dom.find("id=\"" + id + "\"");
@@ -46,9 +39,8 @@ std::string chart(const std::string& dom, const std::string& id) {
 
 // Debian's chromium, headless, loads the page offline; its DOM and its console.
 TEST(LogReportPage, ChromiumShowsTheChartsAndTheTableAsDrawn) {
-    char pattern[] = "/tmp/qz_page_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string folder = pattern;
+    TestRoot root;  // a folder of its own, removed afterwards
+    const std::string folder = root.root();
     std::vector<Wake> wakes;
     LogReport report([&](const Wake& wake) { wakes.push_back(wake); });
     report.add(kLog.data(), kLog.size());
@@ -70,18 +62,17 @@ TEST(LogReportPage, ChromiumShowsTheChartsAndTheTableAsDrawn) {
     for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, browser)) > 0;) dom.append(buffer, got);
     const int status = pclose(browser);
     const std::string console = sim_read_file(folder + "/console.txt");
-    std::filesystem::remove_all(folder);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "chromium did not run (scripts/deps.sh tests installs it): " << console;
 
     EXPECT_EQ(console.find(":CONSOLE"), std::string::npos) << console;
-    EXPECT_EQ(count(dom, "<tr class=\"wake\">"), 2u);
-    EXPECT_EQ(count(dom, "<tr class=\"wake lost\">"), 1u);
-    EXPECT_EQ(count(chart(dom, "chart-battery"), "<circle"), 5u);  // three AA readings, two external
-    EXPECT_EQ(count(chart(dom, "chart-battery"), "<polyline"), 2u);
-    EXPECT_EQ(count(chart(dom, "chart-signal"), "<circle"), 2u);
-    EXPECT_EQ(count(chart(dom, "chart-on-time"), "</title></rect>"), 3u);
-    EXPECT_EQ(count(chart(dom, "chart-pictures"), "</title></rect>"), 6u);
+    EXPECT_EQ(count_of(dom, "<tr class=\"wake\">"), 2u);
+    EXPECT_EQ(count_of(dom, "<tr class=\"wake lost\">"), 1u);
+    EXPECT_EQ(count_of(chart(dom, "chart-battery"), "<circle"), 5u);  // three AA readings, two external
+    EXPECT_EQ(count_of(chart(dom, "chart-battery"), "<polyline"), 2u);
+    EXPECT_EQ(count_of(chart(dom, "chart-signal"), "<circle"), 2u);
+    EXPECT_EQ(count_of(chart(dom, "chart-on-time"), "</title></rect>"), 3u);
+    EXPECT_EQ(count_of(chart(dom, "chart-pictures"), "</title></rect>"), 6u);
     // Log text stays text, and nothing is fetched from elsewhere.
     EXPECT_NE(dom.find("File transfer failed for &lt;script&gt;alert(1)&lt;/script&gt;: 403"), std::string::npos);
     EXPECT_EQ(dom.find("<script"), std::string::npos);

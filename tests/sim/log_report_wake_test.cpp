@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,8 +21,18 @@ constexpr const char* kModem = R"({"imei": "356938035643809", "slots": [{"state"
     "imsi": "234500012345678"}, {"state": "absent"}], "signal": {"lte": -87},
     "network": {"registered": true, "radio": 4, "mcc": "234", "mnc": "50"}})";
 
-// The daemon's own log of a wake gives the figures the board knows: every text
-// the report reads is written as it expects.
+// Name and bytes of every file in a folder of the board.
+std::map<std::string, std::string> files_in(const SimBoard& board, const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(board.path(folder)))
+        files[entry.path().filename()] = board.read_file(folder + entry.path().filename().string());
+    return files;
+}
+
+// The whole road of a picture (the camera's card fetched on the third try, the
+// transmit copies, the cloud's storage), and the daemon's own log of that wake
+// gives the figures the board knows: every text the report reads is written as
+// it expects.
 TEST(LogReportOfAWake, FiguresMatchWhatTheBoardSaw) {
     DaemonBoard board(DaemonBoard::fast(50));
     modem_board_set_scenario(board.root(), kModem);
@@ -28,7 +40,9 @@ TEST(LogReportOfAWake, FiguresMatchWhatTheBoardSaw) {
     card.oldPictures = 0;
     card.width = 640;
     card.height = 480;
+    card.withoutExif = true;
     camera_card_fill(board.root(), card);
+    camera_card_fail_transfers(board.root(), 2);
     CloudScenario knobs;
     knobs.uploadStatus["PICT0002.JPG"] = 403;
     knobs.requests = R"({"log": {"execute": true, "content": [{"name": "log.txt"}]}})";
@@ -39,14 +53,25 @@ TEST(LogReportOfAWake, FiguresMatchWhatTheBoardSaw) {
     ASSERT_TRUE(board.mcu_wait_for("RDY\r\n", 10s));
     board.command("qz+setbatt 598 121\r", 5s);
     board.command("qz+cell\r", 5s);
-    board.command("qz+transfer\r", 30s);
+    EXPECT_EQ(board.command("qz+transfer\r", 30s), "\x06\x06" "1\x04");
+    const auto commands = board.commands_run();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "/usrdata/img_transfer.sh"), 3);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "/usrdata/sdcable_mount.sh"), 2);
     board.command("qz+process\r", 60s);
-    const auto copies = std::distance(std::filesystem::directory_iterator(board.path("/media/sdcard/transmit/")),
-                                      std::filesystem::directory_iterator());
-    ASSERT_FALSE(board.command("qz+sync\r", 60s).empty()) << board.transcript();
+    std::map<std::string, std::string> copies = files_in(board, "/media/sdcard/transmit/");
+    ASSERT_EQ(copies.size(), 4u) << board.transcript();
+    const std::string answer = board.command("qz+sync\r", 60s);
+    EXPECT_EQ(answer.find_first_not_of('\x06'), answer.size() - 1) << board.transcript();
+    const size_t beforePowerdown = board.mcu_received().size();
     board.mcu_send("qz+powerdown\r");
     EXPECT_EQ(board.wait_exit(10s), 0);
+    EXPECT_EQ(board.mcu_received().size(), beforePowerdown) << "powerdown halts without an end mark";
+    const auto run = board.commands_run();
+    EXPECT_NE(std::find(run.begin(), run.end(), "halt"), run.end());
 
+    const std::string log = board.read_file("/media/sdcard/log.txt");
+    EXPECT_NE(log.find(";sync;0;End cellular transfert", log.find(";sync;0;Start cellular transfert")),
+              std::string::npos);
     std::vector<Wake> wakes;
     LogReport report([&](const Wake& wake) { wakes.push_back(wake); });
     ASSERT_TRUE(log_report_file(board.path("/media/sdcard/log.txt").c_str(), report));
@@ -61,14 +86,20 @@ TEST(LogReportOfAWake, FiguresMatchWhatTheBoardSaw) {
     EXPECT_EQ(wake.signalDbm, -87);
     EXPECT_DOUBLE_EQ(wake.battery, 5.98);
     EXPECT_DOUBLE_EQ(wake.external, 12.1);
-    EXPECT_EQ(wake.processed, copies);
-    // The log request's upload is stored too; the refused picture is offered again.
-    int stored = 0, refused = 0;
-    for (const StoredPicture& picture : cloud.pictures()) stored += picture.name != "log.txt";
+    EXPECT_EQ(wake.processed, static_cast<int>(copies.size()));
+    // Every copy is stored as it was and leaves transmit, but the refused one,
+    // which is offered again.
+    EXPECT_TRUE(files_in(board, "/media/sdcard/transmit/") ==
+                (std::map<std::string, std::string>{{"PICT0002.JPG", copies["PICT0002.JPG"]}}));
+    copies.erase("PICT0002.JPG");
+    std::map<std::string, std::string> stored;
+    for (const StoredPicture& picture : cloud.pictures())
+        if (picture.name != "log.txt") stored[picture.name] = picture.bytes;
+    EXPECT_TRUE(stored == copies) << cloud_emulator_report(cloud);
+    int refused = 0;
     for (const CloudRequest& request : cloud.requests())
         refused += request.path.rfind("/storage/", 0) == 0 && request.status == 403;
-    EXPECT_EQ(wake.uploaded, stored);
-    EXPECT_EQ(wake.uploaded, copies - 1);
+    EXPECT_EQ(wake.uploaded, static_cast<int>(stored.size()));
     EXPECT_EQ(wake.uploadsFailed, refused);
     EXPECT_EQ(refused, 2);
     EXPECT_EQ(wake.requests, 1);

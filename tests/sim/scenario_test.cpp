@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "scenario.h"
 #include "scenario_reader.h"
@@ -37,9 +39,11 @@ TEST(ScenarioReader, NamesTheMisspeltMemberOrTheSyntaxErrorAndWhereItIs) {
     EXPECT_EQ(error, "cannot read scenario " + folder.path("/none.json") + ": No such file or directory");
 }
 
+// The board's modem has a PIN-locked card in slot 0 and LTE at -95 dBm.
 // "getsignalbar" right after the bring-up started answers 0; waiting for the
-// data call in the event log makes it answer the modem's signal. The cloud's
-// files land beside the camera's card.
+// data call in the event log makes it answer the modem's signal. The slots are
+// tried in turn over AT, and a second "cell" starts no second thread. The
+// cloud's files land beside the camera's card.
 TEST(ScenarioRun, StepWaitsForTheDataCallAndTheCloudFilesCanBeOpened) {
     TestRoot folder;
     const std::string file = folder.path("/scenario.json");
@@ -53,6 +57,8 @@ TEST(ScenarioRun, StepWaitsForTheDataCallAndTheCloudFilesCanBeOpened) {
             {"send": "qz+transfer\r", "answer_within": 10},
             {"send": "qz+process\r", "answer_within": 20},
             {"wait_log": "Data activated", "within": 30, "send": "qz+getsignalbar\r", "answer_within": 5},
+            {"send": "qz+cell\r", "answer_within": 5},
+            {"wait_log": ";cell;1;Cellular handler already running", "within": 5},
             {"send": "qz+sync\r", "answer_within": 30},
             {"send": "qz+powerdown\r", "exit_within": 5}
         ]})");
@@ -64,6 +70,21 @@ TEST(ScenarioRun, StepWaitsForTheDataCallAndTheCloudFilesCanBeOpened) {
     const size_t asked = transcript.find("MCU -> qz+getsignalbar<CR>");
     ASSERT_NE(asked, std::string::npos) << transcript;
     EXPECT_EQ(transcript.find("MCU <- ", asked), transcript.find("MCU <- 4<CR><LF>", asked)) << transcript;
+    std::vector<std::string> at;
+    std::istringstream lines(transcript);
+    for (std::string line; std::getline(lines, line) && at.size() < 10;)
+        if (line.rfind("AT  <- ", 0) == 0) at.push_back(line.substr(7));
+    const std::string mbn = "AT+QMBNCFG=\"deactivate\"<CR>";
+    const std::string fplmn = "AT+CRSM=214,28539,0,0,12,\"FFFFFFFFFFFFFFFFFFFFFFFF\"<CR>";
+    const std::vector<std::string> expected = {
+        "AT+CFUN=0<CR>", "AT+CFUN=1<CR>", mbn, fplmn,  // slot 0: a card
+        "AT+CFUN=0<CR>", "AT+CFUN=1<CR>",              // slot 1: empty
+        "AT+CFUN=0<CR>", "AT+CFUN=1<CR>", mbn, fplmn,  // back to slot 0
+    };
+    EXPECT_EQ(at, expected);
+    const std::string log = sim_read_file(options.root + "/media/sdcard/log.txt");
+    for (const char* line : {";sim;2;Sim pin - OK\r\n", ";cellular;0;Signal type: LTE\r\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
     EXPECT_EQ(sim_read_file(options.root + "/sim/cloud/PICT0001.JPG").rfind("\xFF\xD8", 0), 0u);
     EXPECT_NE(transcript.find("copied to " + options.root + "/sim/cloud/"), std::string::npos);
     EXPECT_EQ(sim_sanitizer_report(sim_read_file(options.root + "/sim/daemon.out")), "");

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 #include "device_root.h"
 #include "sim_files.h"
@@ -33,8 +32,7 @@ std::string TestRoot::read(const std::string& devicePath) const {
 }
 
 void TestRoot::write(const std::string& devicePath, const std::string& content) const {
-    fs::create_directories(fs::path(path(devicePath)).parent_path());
-    std::ofstream(path(devicePath), std::ios::binary | std::ios::trunc) << content;
+    sim_write_file(path(devicePath), content);
 }
 
 size_t count_of(const std::string& text, const std::string& needle) {

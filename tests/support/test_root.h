@@ -19,6 +19,8 @@ public:
     std::string read(const std::string& devicePath) const;
     void write(const std::string& devicePath, const std::string& content) const;
     bool exists(const std::string& devicePath) const;
+    // The daemon's event log on the card.
+    std::string log() const { return read("/media/sdcard/log.txt"); }
 
 private:
     std::string root_;

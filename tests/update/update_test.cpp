@@ -29,7 +29,6 @@ protected:
                               " manifest.json torvex-c1.a87 post_update_script.sh other.txt";
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
-    std::string log() const { return root.read("/media/sdcard/log.txt"); }
 
     TestRoot root;
     FakeClock clock;
@@ -79,7 +78,7 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
         EXPECT_FALSE(root.exists("/usrdata/torvex-c1.a87"));
         EXPECT_EQ(root.exists("/media/sdcard/update.tar.gz"), c.packageKept);
         EXPECT_EQ(root.exists("/home/root/backup.tar.gz"), c.manifest && std::strstr(c.manifest, "doBackup"));
-        EXPECT_NE(log().find(c.logged), std::string::npos) << log();
+        EXPECT_NE(root.log().find(c.logged), std::string::npos) << root.log();
     }
 }
 
@@ -163,7 +162,7 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
         EXPECT_EQ(update_check(7, 5), installs ? 1 : 0);
         EXPECT_TRUE(root.read("/usrdata/qz_daemon") == (installs ? newDaemon : working));
         EXPECT_EQ(root.exists("/script.ran"), installs);
-        EXPECT_NE(log().find(c.logged), std::string::npos) << log();
+        EXPECT_NE(root.log().find(c.logged), std::string::npos) << root.log();
         // Nothing extracted, nothing left but the daemon (and the key); the card keeps only its
         // log.
         std::set<std::string> usrdata{"qz_daemon"};
