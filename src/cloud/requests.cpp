@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "atomic_file.h"
@@ -112,7 +113,8 @@ void carry_out_update_modem(json_object* content) {
     // Emptied whole, hidden files too: a download cut short leaves a hidden temporary file.
     std::string folder = device_path(kFotaFolder);
     remove_tree(folder.c_str());
-    run_command("mkdir -p %s", folder.c_str());
+    std::error_code ignored;  // a folder that cannot be made fails the download's open, which logs it
+    std::filesystem::create_directories(folder, ignored);
     for (size_t i = 0; i < instruction_count(content); ++i) {
         mcu_send_ack();
         Download outcome = download_to(kModemPackage, instruction_at(content, i), "updateModem");
