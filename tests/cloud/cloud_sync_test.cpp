@@ -20,6 +20,7 @@
 #include "cloud_emulator.h"
 #include "cloud_sync.h"
 #include "config.h"
+#include "device_root.h"
 #include "daemon_state.h"
 #include "fake_clock.h"
 #include "json_util.h"
@@ -410,10 +411,14 @@ TEST_F(Requests, UpdateModemPlacesThePackageAndRestartsIntoRecovery) {
     CloudScenario scenario;
     scenario.files = {{"modem.bin", "package"}};
     serve_requests(R"({"updateModem": {"execute": true, "content": [{"name": "modem.bin"}]}})", scenario);
+    // A root with a blank in its path: the restart path must reach sync as one argument.
+    const std::string spaced = root.path("/with blank");
+    std::filesystem::create_directory_symlink(root.root(), spaced);
+    device_root_set(spaced);
     EXPECT_EQ(cloud_sync(0), 0);
-    EXPECT_EQ(root.read("/usrdata/cache/fota/ipth_package.bin"), "package");
-    const std::string restartLevel = root.path("/sys/bus/msm_subsys/devices/subsys1/restart_level");
-    EXPECT_EQ(board.calls(), (std::vector<std::string>{"sync " + restartLevel, "sync", "sys_reboot recovery"}));
+    EXPECT_EQ(root.read("/usrdata/cache/fota/ipth_package.bin"), "package") << root.log();
+    const std::string restartLevel = spaced + "/sys/bus/msm_subsys/devices/subsys1/restart_level";
+    EXPECT_EQ(board.calls(), (std::vector<std::string>{"sync \"" + restartLevel + "\"", "sync", "sys_reboot recovery"}));
     EXPECT_EQ(g_config.requestUpdateReset, kResetUpdateModem);
 }
 

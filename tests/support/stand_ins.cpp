@@ -7,7 +7,11 @@
 StandIns::StandIns(const TestRoot& root, const std::vector<std::string>& names)
     : root_(root), path_("PATH", path_with_first(root.path("/bin"))) {
     for (const auto& name : names) {
-        script("/bin/" + name, "echo \"" + name + " $*\" >> " + root.path("/calls.log") + "\n");
+        // An argument holding a blank is recorded in quotes, so a path the shell split shows.
+        script("/bin/" + name, "{ printf %s " + name +
+                                   "; for a in \"$@\"; do case \"$a\" in *' '*) printf ' \"%s\"' \"$a\";;"
+                                   " *) printf ' %s' \"$a\";; esac; done; echo; } >> " +
+                                   root.path("/calls.log") + "\n");
         std::string found;
         sim_run("command -v " + name, found);
         EXPECT_EQ(found, root.path("/bin/" + name) + "\n") << name << " would reach the host";
