@@ -67,7 +67,10 @@ int64_t file_length(FILE* file) {
     return fstat(fileno(file), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
 }
 
+const char* transfer_failure_text(int result) {
+    return result < 0 ? "Curl fatal error" : http_last_failure_text();
+}
+
 void log_transfer_failure(const char* tag, int result, const char* what, const char* fate) {
-    const char* why = result < 0 ? "Curl fatal error" : http_last_failure_text();
-    log_event(tag, 2, "File transfer failed for %s: %s; %s", what, why, fate);
+    log_event(tag, 2, "File transfer failed for %s: %s; %s", what, transfer_failure_text(result), fate);
 }

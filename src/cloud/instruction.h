@@ -39,6 +39,9 @@ using FilePtr = std::unique_ptr<FILE, FileClose>;
 // The length of an open file, -1 when it cannot be read.
 int64_t file_length(FILE* file);
 
+// Why a transfer (its HttpResult) does not count, as the log lines say it.
+const char* transfer_failure_text(int result);
+
 // Logs why a transfer (its HttpResult) does not count, naming what it was for
 // and what becomes of it: "File transfer failed for <what>: <why>; <fate>".
 void log_transfer_failure(const char* tag, int result, const char* what, const char* fate);

@@ -197,7 +197,7 @@ const char* send_hd_copy(const char* name, const char* hdPath, json_object* inst
             message = "";
         } else {
             log_event("hdod", 2, "HD picture request failed (%s): %s; reported as uploadFailed", name,
-                      result < 0 ? "Curl fatal error" : http_last_failure_text());
+                      transfer_failure_text(result));
         }
     }
     file.reset();
