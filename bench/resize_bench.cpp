@@ -51,8 +51,6 @@ namespace {
 
 constexpr int kWidth = 4000;
 constexpr int kHeight = 3000;
-// The camera-like test picture: 4:2:0 like a camera's.
-constexpr int kQuality = 85;
 constexpr const char* kDate = "2024:05:01 10:30:00";
 constexpr const char* kJpegoptim = "/usr/bin/jpegoptim";
 
@@ -308,7 +306,6 @@ int worker(int argc, char** argv) {
         SimPicture p;
         p.width = std::atoi(argv[4]);
         p.height = std::atoi(argv[5]);
-        p.quality = kQuality;
         p.dateTimeOriginal = kDate;
         return sim_write_picture(argv[3], p) == 0 ? 0 : 1;
     }
@@ -377,7 +374,7 @@ int main(int argc, char** argv) {
     std::printf("resize_bench: camera-like %d x %d JPEG, quality %d, 4:2:0, %.1f MB, with EXIF.\n"
                 "%d run(s) per row, each a fresh process; medians of wall time, CPU time (user +\n"
                 "system) and peak resident memory (RSS); a row of two tools adds up their times.\n",
-                kWidth, kHeight, kQuality, static_cast<double>(fs::file_size(source)) / 1e6, runs);
+                kWidth, kHeight, SimPicture{}.quality, static_cast<double>(fs::file_size(source)) / 1e6, runs);
     std::printf("peers: vipsthumbnail %s, jpegoptim %s, ImageMagick %s\n",
                 vips ? "found" : "not installed", jpegoptim ? "found" : "not installed",
                 magick.empty() ? "not installed" : ("found (" + magick + ")").c_str());

@@ -100,9 +100,6 @@ int decode(Decompression& d, FILE* file, int32_t budget, Picture& picture) {
     return 0;
 }
 
-// From this quality on, the colour keeps the full resolution.
-constexpr int kFullColourQuality = 90;
-
 // A marker segment holds at most 65,533 bytes after its length.
 constexpr size_t kMaxMarkerBytes = 65533;
 
@@ -173,7 +170,6 @@ bool encode(Compression& c, const uint8_t* pixels, int width, int height, int ch
     c.info.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&c.info);
     jpeg_set_quality(&c.info, quality, TRUE);
-    if (quality >= kFullColourQuality) c.info.comp_info[0].h_samp_factor = c.info.comp_info[0].v_samp_factor = 1;
     c.info.optimize_coding = TRUE;
     c.info.write_JFIF_header = exif.empty() ? TRUE : FALSE;
     jpeg_start_compress(&c.info, TRUE);

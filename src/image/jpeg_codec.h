@@ -50,11 +50,11 @@ struct JpegFile {
     int quality = 0;
 };
 
-// Encodes 1 (grey) or 3 (RGB) channels at the quality (1 to 100), with
-// Huffman tables made for the picture; below quality 90 the colour is kept at
-// half resolution both ways, as cameras do. A non-empty `exif` (an EXIF
-// payload from its "Exif" header) becomes the file's EXIF section, in place of
-// the JFIF header. False when the arguments are unusable or memory ran out.
+// Encodes 1 (grey) or 3 (RGB) channels at the quality (1 to 100), the colour
+// at half resolution both ways as cameras keep it, with Huffman tables made
+// for the picture. A non-empty `exif` (an EXIF payload from its "Exif" header)
+// becomes the file's EXIF section, in place of the JFIF header. False when the
+// arguments are unusable or memory ran out.
 bool picture_encode_jpeg(const uint8_t* pixels, int width, int height, int channels, int quality,
                          const std::vector<uint8_t>& exif, JpegFile& out);
 

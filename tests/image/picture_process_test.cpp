@@ -465,6 +465,7 @@ TEST_F(Processing, CardFaultsPauseThePicturesAndTheNextRunSendsThemAll) {
         process_pictures();
         g_room = kNoLimit;
         EXPECT_TRUE(logged(std::string(";process;1;") + c.logged));
+        EXPECT_EQ(count_of(root.log(), "cannot write"), 1u);  // the run stopped at once
         EXPECT_EQ(board.calls(), Names{});
         if (c.error == 0) {  // nothing but the log went to the module's own flash
             EXPECT_EQ(names("/media/sdcard/"), Names{"log.txt"});
