@@ -184,10 +184,6 @@ bool encode(Compression& c, const uint8_t* pixels, int width, int height, int ch
     return true;
 }
 
-// File sizes grow with the quality. The search narrows the qualities between
-// the highest known to fit and the lowest known not to, guessing each next one
-// on the straight line between their sizes, until a file fits within a few
-// per cent of the limit.
 // Of two encodings, one that fits beats one that does not; of two that fit,
 // the higher quality; of two that do not, the smaller file.
 bool better_fit(const JpegFile& a, const JpegFile& b, size_t maxBytes) {
@@ -196,6 +192,10 @@ bool better_fit(const JpegFile& a, const JpegFile& b, size_t maxBytes) {
     return a.size <= maxBytes ? a.quality > b.quality : a.size < b.size;
 }
 
+// File sizes grow with the quality. The search narrows the qualities between
+// the highest known to fit and the lowest known not to, guessing each next one
+// on the straight line between their sizes, until a file fits within a few
+// per cent of the limit.
 class QualitySearch {
 public:
     explicit QualitySearch(size_t maxBytes) : max_(static_cast<double>(maxBytes)) {}
@@ -260,13 +260,13 @@ bool picture_encode_jpeg(const uint8_t* pixels, int width, int height, int chann
     if (pixels == nullptr || width <= 0 || height <= 0 || (channels != 1 && channels != 3) ||
         exif.size() > kMaxMarkerBytes)
         return false;
+    quality = std::clamp(quality, 1, 100);
     Compression compression;
-    if (!encode(compression, pixels, width, height, channels, std::clamp(quality, 1, 100), exif))
-        return false;
+    if (!encode(compression, pixels, width, height, channels, quality, exif)) return false;
     out.bytes.reset(compression.destination.bytes);
     compression.destination.bytes = nullptr;
     out.size = compression.destination.used;
-    out.quality = std::clamp(quality, 1, 100);
+    out.quality = quality;
     return true;
 }
 

@@ -460,6 +460,12 @@ TEST_F(Processing, CardFaultsPauseThePicturesAndTheNextRunSendsThemAll) {
             camera.push_back(pixels_of(root.path(kProcess) + "IMAG000" + std::to_string(i) + ".JPG"));
         }
         file("BAD.JPG", 3, "not a picture");
+        CloudScenario scenario;
+        CloudEmulator cloud(scenario);
+        ASSERT_TRUE(cloud.start() && cloud_emulator_attach(cloud, scenario, root.root()));
+        config_load();
+        copy_text(g_state.imei, sizeof g_state.imei, "861234567890123");
+        g_cellular.dataCallUp = g_cellular.simMissing = 1;
         g_room = c.room;
         g_fault = {c.call, c.error};
         process_pictures();
@@ -467,7 +473,8 @@ TEST_F(Processing, CardFaultsPauseThePicturesAndTheNextRunSendsThemAll) {
         EXPECT_TRUE(logged(std::string(";process;1;") + c.logged));
         EXPECT_EQ(count_of(root.log(), "cannot write"), 1u);  // the run stopped at once
         EXPECT_EQ(board.calls(), Names{});
-        if (c.error == 0) {  // nothing but the log went to the module's own flash
+        if (c.error == 0) {  // nothing but the log goes to the module's own flash
+            cloud_sync(0);
             EXPECT_EQ(names("/media/sdcard/"), Names{"log.txt"});
             fs::remove_all(g_card);
             fs::rename(g_card + ".gone", g_card);
@@ -488,12 +495,6 @@ TEST_F(Processing, CardFaultsPauseThePicturesAndTheNextRunSendsThemAll) {
 
         remove_stale_picture_temporaries();  // the next wake
         process_pictures();
-        CloudScenario scenario;
-        CloudEmulator cloud(scenario);
-        ASSERT_TRUE(cloud.start() && cloud_emulator_attach(cloud, scenario, root.root()));
-        config_load();
-        copy_text(g_state.imei, sizeof g_state.imei, "861234567890123");
-        g_cellular.dataCallUp = g_cellular.simMissing = 1;
         cloud_sync(0);
         Names sent;
         for (const StoredPicture& p : cloud.pictures()) sent.push_back(p.name);
