@@ -197,6 +197,8 @@ TEST_F(Processing, NumbersCarryOnAfterWhatOriginalHoldsAndTheSwapFileGoesOnOnce)
     picture("IMAG0102.jpeg", 3, 3);
     // The first two decode to 600 x 450 x 3 bytes, the third to 320 x 240 x 3.
     image_memory_set_ceiling(700000);
+    g_card = root.path("/media/sdcard");
+    g_room = 1L << 30;  // room for the swap file
     process_pictures();
     EXPECT_EQ(names(kOriginal), (Names{"PICT0001.JPG", "PICT0002.JPG", "PICT0003.JPG",
                                        "PICT0004.JPG", "PICT0005.JPG", "PICT0006.JPG"}));
@@ -214,7 +216,6 @@ TEST_F(Processing, NumbersCarryOnAfterWhatOriginalHoldsAndTheSwapFileGoesOnOnce)
     // Room for the file but not for the 1 MiB beside it: no swap file.
     fs::remove(root.path("/calls.log"));
     picture("IMAG0103.JPG", 2, 4, true, 1600);
-    g_card = root.path("/media/sdcard");
     g_room = 100L << 20;
     process_pictures();
     EXPECT_EQ(board.calls(), Names{});
