@@ -265,8 +265,10 @@ int main(int argc, char** argv) {
 
     if (!daemon_run(camera, count, peer)) return 1;
     // Last: it moves this process into a namespace of its own.
-    full_card_run(camera, std::string(pattern) + "/full", count);
-    std::error_code busy;  // the full card's mount point stays until this process ends
-    fs::remove_all(pattern, busy);
+    const std::string full = std::string(pattern) + "/full";
+    full_card_run(camera, full, count);
+    umount2((full + "/media/sdcard/transmit").c_str(), MNT_DETACH);
+    std::error_code ignored;
+    fs::remove_all(pattern, ignored);
     return 0;
 }
