@@ -128,6 +128,11 @@ int32_t sd_available_mib() {
     return g_config.sdAvailableMiB;
 }
 
+uint64_t sd_available_bytes() {
+    struct statvfs info {};
+    return card_stats(info) ? uint64_t{info.f_frsize} * info.f_bavail : 0;
+}
+
 int32_t sd_used_mib() {
     struct statvfs info {};
     if (!card_stats(info)) return 0;

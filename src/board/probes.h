@@ -14,4 +14,6 @@ int32_t storage_mib(uint64_t fragmentSize, uint64_t blocks);
 // Also stored in sdAvailableMiB / sdUsedMiB; 0 when the card cannot be
 // queried, the stored figure then kept.
 int32_t sd_available_mib();
+// Bytes of the card free to the daemon; 0 when the card cannot be queried.
+uint64_t sd_available_bytes();
 int32_t sd_used_mib();

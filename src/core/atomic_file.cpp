@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -47,6 +48,14 @@ bool finish(FILE* file) {
     return (std::fclose(file) == 0) && ok;
 }
 
+// Removes what a failed save left, keeping errno as the failure set it.
+int give_up(const std::string& temp) {
+    const int error = errno;
+    unlink(temp.c_str());
+    errno = error;
+    return -1;
+}
+
 }  // namespace
 
 int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer) {
@@ -58,14 +67,10 @@ int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer
     FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
         close(fd);
-        unlink(temp.c_str());
-        return -1;
+        return give_up(temp);
     }
     bool written = writer(file);
-    if (!finish(file) || !written || rename(temp.c_str(), target.c_str()) != 0) {
-        unlink(temp.c_str());
-        return -1;
-    }
+    if (!finish(file) || !written || rename(temp.c_str(), target.c_str()) != 0) return give_up(temp);
     sync_folder(folder_of(target));
     return 0;
 }

@@ -7,7 +7,8 @@
 // writer fills a temporary file in the same folder, which is flushed to the
 // card, renamed over the old file, and the folder is flushed. When the writer
 // returns false or any step fails, the old file stays as it was and -1 is
-// returned; 0 on success. A symbolic link is kept: its target is replaced.
+// returned with errno telling why (the writer's failure leaves its own errno);
+// 0 on success. A symbolic link is kept: its target is replaced.
 int atomic_file_write(const char* path, const std::function<bool(FILE*)>& writer);
 
 // Whether a file name is one of the temporary names above. No listing, run or

@@ -50,6 +50,10 @@ void clock_set_timezone(const char* tz) {
     tzset();
 }
 
+std::unique_lock<std::mutex> clock_environment_lock() {
+    return std::unique_lock<std::mutex>(g_timezoneMutex);
+}
+
 tm clock_local_fields(time_t when) {
     std::lock_guard<std::mutex> lock(g_timezoneMutex);
     tm fields{};

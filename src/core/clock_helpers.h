@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 time_t clock_now();
@@ -10,6 +11,9 @@ time_t clock_now();
 void clock_set_timezone(const char* tz);
 struct tm clock_local_fields(time_t when);
 time_t clock_make_local(struct tm* fields);
+// Setting TZ rewrites the environment that a program being started reads:
+// starting one holds this lock, the same one.
+std::unique_lock<std::mutex> clock_environment_lock();
 // (later - earlier) / 60, truncated toward zero.
 int clock_minutes_between(time_t earlier, time_t later);
 // "YYYY-MM-DD hh:mm:ss" in local time.

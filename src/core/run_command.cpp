@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "clock_helpers.h"
+
 extern char** environ;
 
 int run_command(const char* format, ...) {
@@ -30,6 +32,7 @@ pid_t program_start(const char* const argv[], int output) {
         posix_spawn_file_actions_adddup2(&actions, output, 1);
     }
     pid_t child = -1;
+    const auto environment = clock_environment_lock();
     // posix_spawnp promises not to change the vector; its prototype predates const.
     int failed = posix_spawnp(&child, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);

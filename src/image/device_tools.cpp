@@ -1,11 +1,18 @@
 #include "device_tools.h"
 
+#include <cstdint>
 #include <string>
 
+#include "clock_helpers.h"
 #include "device_root.h"
+#include "event_log.h"
+#include "probes.h"
 #include "run_command.h"
 
 namespace {
+
+// The card keeps this much room beside the swap file, for the pictures and the log.
+constexpr uint64_t kRoomBeside = 1024 * 1024;
 
 std::string swap_path() { return device_path("/media/sdcard/swap"); }
 
@@ -19,16 +26,29 @@ int jpeg_compress(const char* path, int target_kb) {
     return run_program(argv);
 }
 
-void swap_file_on(int kib) {
+bool swap_file_on(int kib) {
+    if (sd_available_bytes() < uint64_t(kib) * 1024 + kRoomBeside) {
+        log_event("process", 1, "No room for a swap file");
+        return false;
+    }
     const std::string swap = swap_path();
     run_command("rm %s", swap.c_str());
-    run_command("dd if=/dev/zero of=%s bs=1024 count=%d", swap.c_str(), kib);
+    // A card that filled up meanwhile leaves a part of the file: it goes.
+    if (run_command("dd if=/dev/zero of=%s bs=1024 count=%d", swap.c_str(), kib) != 0) {
+        run_command("rm %s", swap.c_str());
+        return false;
+    }
     run_command("chmod 600 %s", swap.c_str());
     run_command("mkswap %s", swap.c_str());
     run_command("swapon %s", swap.c_str());
+    return true;
 }
 
 void swap_file_off() {
     run_command("swapoff %s", swap_path().c_str());
     run_command("rm %s", swap_path().c_str());
+}
+
+void swap_file_remove_stale() {
+    if (file_exists(swap_path().c_str())) swap_file_off();
 }

@@ -7,7 +7,11 @@
 // file name is never read as a command. Its exit status, or -1 when it did not run.
 int jpeg_compress(const char* path, int target_kb);
 
-// A swap file of `kib` KiB on the SD card (/media/sdcard/swap), made and turned on.
-void swap_file_on(int kib);
+// Makes a swap file of `kib` KiB on the SD card (/media/sdcard/swap) and turns
+// it on, when the card has room for it and 1 MiB more ("No room for a swap
+// file" is logged otherwise). False when there is no swap file.
+bool swap_file_on(int kib);
 // Turns the swap file off and deletes it.
 void swap_file_off();
+// Start-up: a swap file that a power cut left on the card goes.
+void swap_file_remove_stale();

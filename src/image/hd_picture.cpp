@@ -32,12 +32,6 @@ bool plain_file_name(const char* name) {
     return length <= kNameMax;
 }
 
-// The copy keeps the picture's own date; then it is squeezed to about 150 kB.
-void finish_copy(const char* source_path, const char* hd_path) {
-    exif_copy_date(source_path, hd_path);
-    jpeg_compress(hd_path, kHdTargetKb);
-}
-
 int32_t not_available(const char* name, const char* date_text, char* hd_path_out, size_t size) {
     if (hd_path_out != nullptr && size > 0) hd_path_out[0] = '\0';
     log_event("hd", 2, "HD picture not available: %s (%s)", name ? name : "", date_text ? date_text : "");
@@ -47,19 +41,21 @@ int32_t not_available(const char* name, const char* date_text, char* hd_path_out
 }  // namespace
 
 int hd_prepare(const char* source_path, const char* hd_path) {
-    int32_t rc = resize_picture(source_path, hd_path, kHdBudget);
-    if (rc == -2) {
-        swap_file_on(kSwapKib);
-        rc = resize_picture(source_path, hd_path, kHdBudget);
-        if (rc == 0) finish_copy(source_path, hd_path);
+    // The copy keeps the picture's own date; it is written at about 150 kB.
+    const CopyOptions options{kHdTargetKb * size_t{1024},
+                              picture_copy_date(picture_date_read(source_path), false, 0).exif};
+    int32_t rc = resize_picture(source_path, hd_path, kHdBudget, options);
+    if (rc == -2 && swap_file_on(kSwapKib)) {
+        rc = resize_picture(source_path, hd_path, kHdBudget, options);
         if (rc == -2) log_event("process", 2, "Image resize error - resolution is not supported");
         swap_file_off();
-    } else if (rc == 0) {
-        finish_copy(source_path, hd_path);
     }
-    // An undecodable picture (-1) has no copy to offer either.
-    if (rc != 0) unlink(hd_path);
-    return rc == 0 ? 1 : 0;
+    if (rc != 0) {
+        unlink(hd_path);
+        return rc == kResizeCannotWrite ? -1 : 0;
+    }
+    jpeg_compress(hd_path, kHdTargetKb);
+    return 1;
 }
 
 int32_t hd_lookup(const char* name, const char* date_text, char* hd_path_out, size_t size) {
@@ -72,7 +68,11 @@ int32_t hd_lookup(const char* name, const char* date_text, char* hd_path_out, si
     const std::string hd = transmit + "HD" + name;
     if (hd_path_out == nullptr || hd.size() >= size) return not_available(name, date_text, hd_path_out, size);
     mkdir(transmit.c_str(), 0755);
-    if (hd_prepare(kept.c_str(), hd.c_str()) != 1) return not_available(name, date_text, hd_path_out, size);
+    const int prepared = hd_prepare(kept.c_str(), hd.c_str());
+    if (prepared != 1) {
+        not_available(name, date_text, hd_path_out, size);
+        return prepared == 0 ? 1 : kHdCardFault;
+    }
     copy_text(hd_path_out, size, hd.c_str());
     log_event("hd", 2, "HD picture ready: %s (%s)", name, date_text);
     return 0;

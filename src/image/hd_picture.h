@@ -10,8 +10,12 @@
 // 0 ready (hd_path_out holds the copy's real path), 1 not available (no such
 // picture, another date, a name that is not a plain file name or too long,
 // or no copy could be made; hd_path_out empty), 2 no SD card (hd_path_out
-// untouched). `size` is the size of hd_path_out.
+// untouched), kHdCardFault when the card could not take the copy (a full,
+// read-only or failing card; hd_path_out empty, the picture kept as it was).
+// `size` is the size of hd_path_out.
 int32_t hd_lookup(const char* name, const char* date_text, char* hd_path_out, size_t size);
+constexpr int32_t kHdCardFault = 3;
 
-// 1 when the HD copy of the source was made, else 0 (nothing left at hd_path).
+// 1 when the HD copy of the source was made, 0 when it could not be made, -1
+// when the card could not take it; nothing is left at hd_path but a copy made.
 int hd_prepare(const char* source_path, const char* hd_path);

@@ -201,14 +201,30 @@ bool patch_date(const char* path, const PictureDate& date, const char* text) {
     return close(fd) == 0 && patched;
 }
 
-// A fresh block carrying `text` goes into the copy.
-void date_copy(const char* copy_path, const char* text, size_t size) {
+// A fresh block whose date is `text`; null when it cannot be made.
+ExifHandle dated_block(const char* text, size_t size) {
     ExifHandle fresh = fresh_block();
     ExifEntry* entry = fresh ? fresh_date_entry(fresh.get()) : nullptr;
-    if (entry == nullptr) return;
+    if (entry == nullptr) return nullptr;
     std::memcpy(entry->data, text, std::min<size_t>(size, kDateSize));
     entry->data[kDateSize - 1] = '\0';
-    attach_and_save(fresh.get(), copy_path);
+    return fresh;
+}
+
+// A fresh block carrying `text` goes into the copy.
+void date_copy(const char* copy_path, const char* text, size_t size) {
+    ExifHandle block = dated_block(text, size);
+    if (block) attach_and_save(block.get(), copy_path);
+}
+
+// The block's bytes as the copy's EXIF section holds them; empty when it cannot be serialised.
+std::vector<uint8_t> serialised(ExifData* exif) {
+    unsigned char* bytes = nullptr;
+    unsigned int length = 0;
+    if (exif != nullptr) exif_data_save_data(exif, &bytes, &length);
+    std::vector<uint8_t> block(bytes, bytes + (bytes != nullptr ? length : 0));
+    std::free(bytes);
+    return block;
 }
 
 }  // namespace
@@ -253,11 +269,24 @@ void picture_date_correct(const char* source_path, const PictureDate& date, cons
     if (!date.dated) return;
     // The camera's file first: when it cannot take the corrected date, the copy
     // keeps the camera's date too, so that both always tell the same.
-    char text[kDateSize];
-    if (corrected_text(date.time, drift_minutes, text) && patch_date(source_path, date, text))
-        date_copy(copy_path, text, kDateSize);
+    const CopyDate copy = picture_copy_date(date, true, drift_minutes);
+    if (copy.corrected && picture_date_patch(source_path, date, copy))
+        date_copy(copy_path, copy.text, kDateSize);
     else
         picture_date_copy(date, copy_path);
+}
+
+CopyDate picture_copy_date(const PictureDate& date, bool correct, int32_t drift_minutes) {
+    CopyDate copy;
+    if (!date.dated) return copy;
+    copy.corrected = correct && date.textOffset >= 0 && corrected_text(date.time, drift_minutes, copy.text);
+    if (!copy.corrected) std::memcpy(copy.text, date.text, date.textSize);
+    copy.exif = serialised(dated_block(copy.text, kDateSize).get());
+    return copy;
+}
+
+bool picture_date_patch(const char* path, const PictureDate& date, const CopyDate& copy) {
+    return copy.corrected && patch_date(path, date, copy.text);
 }
 
 int32_t exif_picture_time(const char* path) { return picture_date_read(path).time; }

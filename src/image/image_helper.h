@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <ctime>
+#include <vector>
 
 // The date a picture was taken: the EXIF entry DateTimeOriginal of the EXIF
 // sub-IFD. Reads it, and gives a resized copy a fresh, minimal EXIF block that
@@ -36,6 +37,19 @@ PictureDate picture_date_read(const char* path);
 void picture_date_copy(const PictureDate& date, const char* copy_path);
 void picture_date_correct(const char* source_path, const PictureDate& date, const char* copy_path,
                           int32_t drift_minutes);
+
+// The date a copy of the picture carries, and what the camera's file must take
+// to tell the same.
+struct CopyDate {
+    std::vector<uint8_t> exif;  // the copy's EXIF block (payload from "Exif"); empty without a date
+    bool corrected = false;     // the camera's file is to take `text` (picture_date_patch)
+    char text[20] = {};
+};
+// The picture's own date or, with `correct`, that date moved by the drift when
+// the camera's text can be patched in place (else its own date).
+CopyDate picture_copy_date(const PictureDate& date, bool correct, int32_t drift_minutes);
+// Writes the corrected text over the camera's own in place; false when it could not.
+bool picture_date_patch(const char* path, const PictureDate& date, const CopyDate& copy);
 
 // Makes sure the IFD holds an entry for the tag, created with the tag's default
 // format, size and value. `ifd` and `tag` are libexif's ExifIfd and ExifTag.

@@ -3,6 +3,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
@@ -10,40 +11,7 @@
 #include "atomic_file.h"
 #include "resample.h"
 
-// libjpeg decodes; the one translation unit that holds stb's JPEG writer.
-#define STBI_WRITE_NO_STDIO
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
-
 namespace {
-
-// stb's JPEG writer hands over its entropy-coded data one byte at a call;
-// collecting it here spares a locked stdio call per byte.
-struct StreamSink {
-    FILE* file = nullptr;
-    bool ok = true;
-    size_t used = 0;
-    unsigned char buffer[4096];
-
-    void flush() {
-        if (ok && used != 0 && std::fwrite(buffer, 1, used, file) != used) ok = false;
-        used = 0;
-    }
-};
-
-void write_to_stream(void* context, void* bytes, int length) {
-    auto* sink = static_cast<StreamSink*>(context);
-    if (!sink->ok || length <= 0) return;
-    size_t want = static_cast<size_t>(length);
-    if (sink->used + want > sizeof sink->buffer) sink->flush();
-    if (want > sizeof sink->buffer) {
-        if (sink->ok && std::fwrite(bytes, 1, want, sink->file) != want) sink->ok = false;
-        return;
-    }
-    std::memcpy(sink->buffer + sink->used, bytes, want);
-    sink->used += want;
-}
 
 // The side libjpeg decodes at scale M/8: rounded up.
 int64_t scaled(int side, int eighths) { return (int64_t{side} * eighths + 7) / 8; }
@@ -52,15 +20,15 @@ struct FileClose {
     void operator()(FILE* file) const noexcept { std::fclose(file); }
 };
 
-struct DecodeErrors {
+struct CodecErrors {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
 };
 
-// libjpeg's errors end the decode: back to decode()'s setjmp with the message.
-[[noreturn]] void stop_decoding(j_common_ptr info) {
-    auto* errors = reinterpret_cast<DecodeErrors*>(info->err);
+// libjpeg's errors end the work: back to the setjmp of decode() or encode() with the message.
+[[noreturn]] void stop_on_error(j_common_ptr info) {
+    auto* errors = reinterpret_cast<CodecErrors*>(info->err);
     info->err->format_message(info, errors->message);
     std::longjmp(errors->jump, 1);
 }
@@ -73,10 +41,10 @@ void keep_quiet(j_common_ptr /*info*/) {}
 // nothing a jump could leave half-changed lives in its frame.
 struct Decompression {
     jpeg_decompress_struct info{};
-    DecodeErrors errors{};
+    CodecErrors errors{};
     Decompression() {
         info.err = jpeg_std_error(&errors.manager);
-        errors.manager.error_exit = stop_decoding;
+        errors.manager.error_exit = stop_on_error;
         errors.manager.output_message = keep_quiet;
     }
     ~Decompression() { jpeg_destroy_decompress(&info); }
@@ -132,12 +100,143 @@ int decode(Decompression& d, FILE* file, int32_t budget, Picture& picture) {
     return 0;
 }
 
+// A marker segment holds at most 65,533 bytes after its length.
+constexpr size_t kMaxMarkerBytes = 65533;
+
+// The encoded file grows in one malloc'd block, which the owner frees, also
+// after an error.
+struct MemoryDestination {
+    jpeg_destination_mgr manager{};
+    uint8_t* bytes = nullptr;
+    size_t capacity = 0;
+    size_t used = 0;
+};
+
+constexpr size_t kFirstBlock = 16384;
+
+// Makes the block `capacity` bytes long, what it holds kept.
+void resize_block(j_compress_ptr info, size_t capacity) {
+    auto* destination = reinterpret_cast<MemoryDestination*>(info->dest);
+    auto* grown = static_cast<uint8_t*>(std::realloc(destination->bytes, capacity));
+    if (grown == nullptr) ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+    destination->manager.next_output_byte = grown + destination->capacity;
+    destination->manager.free_in_buffer = capacity - destination->capacity;
+    destination->bytes = grown;
+    destination->capacity = capacity;
+}
+
+void start_block(j_compress_ptr info) { resize_block(info, kFirstBlock); }
+
+// Called with the block full: it doubles.
+boolean grow_block(j_compress_ptr info) {
+    resize_block(info, 2 * reinterpret_cast<MemoryDestination*>(info->dest)->capacity);
+    return TRUE;
+}
+
+void end_block(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<MemoryDestination*>(info->dest);
+    destination->used = destination->capacity - destination->manager.free_in_buffer;
+}
+
+struct Compression {
+    jpeg_compress_struct info{};
+    CodecErrors errors{};
+    MemoryDestination destination{};
+    Compression() {
+        info.err = jpeg_std_error(&errors.manager);
+        errors.manager.error_exit = stop_on_error;
+        errors.manager.output_message = keep_quiet;
+        destination.manager.init_destination = start_block;
+        destination.manager.empty_output_buffer = grow_block;
+        destination.manager.term_destination = end_block;
+    }
+    ~Compression() {
+        jpeg_destroy_compress(&info);
+        std::free(destination.bytes);
+    }
+    Compression(const Compression&) = delete;
+    Compression& operator=(const Compression&) = delete;
+};
+
+// Only trivially destructible locals here: libjpeg's errors jump back into this frame.
+bool encode(Compression& c, const uint8_t* pixels, int width, int height, int channels,
+            int quality, const std::vector<uint8_t>& exif) {
+    if (setjmp(c.errors.jump) != 0) return false;
+    jpeg_create_compress(&c.info);
+    c.info.dest = &c.destination.manager;
+    c.info.image_width = static_cast<JDIMENSION>(width);
+    c.info.image_height = static_cast<JDIMENSION>(height);
+    c.info.input_components = channels;
+    c.info.in_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&c.info);
+    jpeg_set_quality(&c.info, quality, TRUE);
+    c.info.optimize_coding = TRUE;
+    c.info.write_JFIF_header = exif.empty() ? TRUE : FALSE;
+    jpeg_start_compress(&c.info, TRUE);
+    if (!exif.empty())
+        jpeg_write_marker(&c.info, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
+    const size_t stride = static_cast<size_t>(width) * static_cast<size_t>(channels);
+    while (c.info.next_scanline < c.info.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(pixels) + stride * c.info.next_scanline;
+        jpeg_write_scanlines(&c.info, &row, 1);
+    }
+    jpeg_finish_compress(&c.info);
+    return true;
+}
+
+// Of two encodings, one that fits beats one that does not; of two that fit,
+// the higher quality; of two that do not, the smaller file.
+bool better_fit(const JpegFile& a, const JpegFile& b, size_t maxBytes) {
+    if (!b.bytes) return true;
+    if ((a.size <= maxBytes) != (b.size <= maxBytes)) return a.size <= maxBytes;
+    return a.size <= maxBytes ? a.quality > b.quality : a.size < b.size;
+}
+
+// File sizes grow with the quality. The search narrows the qualities between
+// the highest known to fit and the lowest known not to, guessing each next one
+// on the straight line between their sizes, until a file fits within a few
+// per cent of the limit.
+class QualitySearch {
+public:
+    explicit QualitySearch(size_t maxBytes) : max_(static_cast<double>(maxBytes)) {}
+    static int first() { return kFirstGuess; }
+    // The next quality to try after `tried`; 0 when the search is over.
+    int next(const JpegFile& tried) {
+        const auto size = static_cast<double>(tried.size);
+        if (size <= max_) {
+            fit_ = {tried.quality, size};
+            if (size >= kCloseEnough * max_) return 0;
+        } else {
+            over_ = {tried.quality, size};
+        }
+        if (over_.quality - fit_.quality <= 1 || ++tries_ == kMostTries) return 0;
+        if (over_.quality > 100) return (fit_.quality + over_.quality) / 2;
+        const double share = (kAim * max_ - fit_.size) / (over_.size - fit_.size);
+        const int guess = fit_.quality + static_cast<int>(share * (over_.quality - fit_.quality));
+        return std::clamp(guess, fit_.quality + 1, over_.quality - 1);
+    }
+
+private:
+    struct Point {
+        int quality;
+        double size;
+    };
+    // Camera pictures at the copies' sizes land near it.
+    static constexpr int kFirstGuess = 60;
+    static constexpr int kMostTries = 6;
+    static constexpr double kCloseEnough = 0.92;
+    static constexpr double kAim = 0.96;
+    double max_;
+    int tries_ = 0;
+    Point fit_{0, 0};     // quality 0: nothing tried fits yet
+    Point over_{101, 0};  // quality 101: everything tried fits
+};
+
 }  // namespace
 
 int picture_decode_eighths(int width, int height, int targetWidth, int targetHeight) {
     for (int eighths = 1; eighths < 8; ++eighths)
-        if (scaled(width, eighths) >= 2 * int64_t{targetWidth} &&
-            scaled(height, eighths) >= 2 * int64_t{targetHeight})
+        if (scaled(width, eighths) >= targetWidth && scaled(height, eighths) >= targetHeight)
             return eighths;
     return 8;
 }
@@ -156,22 +255,46 @@ int picture_decode_file(const char* path, Picture& picture, std::string& reason,
     return rc;
 }
 
+bool picture_encode_jpeg(const uint8_t* pixels, int width, int height, int channels, int quality,
+                         const std::vector<uint8_t>& exif, JpegFile& out) {
+    if (pixels == nullptr || width <= 0 || height <= 0 || (channels != 1 && channels != 3) ||
+        exif.size() > kMaxMarkerBytes)
+        return false;
+    quality = std::clamp(quality, 1, 100);
+    Compression compression;
+    if (!encode(compression, pixels, width, height, channels, quality, exif)) return false;
+    out.bytes.reset(compression.destination.bytes);
+    compression.destination.bytes = nullptr;
+    out.size = compression.destination.used;
+    out.quality = quality;
+    return true;
+}
+
+bool picture_encode_jpeg_within(const uint8_t* pixels, int width, int height, int channels,
+                                size_t maxBytes, const std::vector<uint8_t>& exif, JpegFile& out) {
+    QualitySearch search(maxBytes);
+    JpegFile trial;
+    for (int quality = search.first(); quality != 0;) {
+        if (!picture_encode_jpeg(pixels, width, height, channels, quality, exif, trial)) return false;
+        quality = search.next(trial);
+        if (better_fit(trial, out, maxBytes)) std::swap(out, trial);
+    }
+    return true;
+}
+
 bool picture_encode_jpeg(FILE* file, const uint8_t* pixels, int width, int height, int channels,
                          int quality) {
-    if (file == nullptr || pixels == nullptr || width <= 0 || height <= 0 || channels < 1 ||
-        channels > 4)
-        return false;
-    StreamSink sink;
-    sink.file = file;
-    int written =
-        stbi_write_jpg_to_func(write_to_stream, &sink, width, height, channels, pixels, quality);
-    sink.flush();
-    return written != 0 && sink.ok;
+    JpegFile encoded;
+    return file != nullptr &&
+           picture_encode_jpeg(pixels, width, height, channels, quality, {}, encoded) &&
+           std::fwrite(encoded.bytes.get(), 1, encoded.size, file) == encoded.size;
 }
 
 int picture_write_jpeg(const char* path, const uint8_t* pixels, int width, int height,
                        int channels, int quality) {
+    JpegFile encoded;
+    if (!picture_encode_jpeg(pixels, width, height, channels, quality, {}, encoded)) return -1;
     return atomic_file_write(path, [&](FILE* file) {
-        return picture_encode_jpeg(file, pixels, width, height, channels, quality);
+        return std::fwrite(encoded.bytes.get(), 1, encoded.size, file) == encoded.size;
     });
 }

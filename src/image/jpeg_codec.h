@@ -1,12 +1,15 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "image_memory.h"
 
-// The pipeline's only JPEG decoder (libjpeg) and encoder (stb's writer), used
-// by resizing, the test-picture generator and the tests.
+// The pipeline's only JPEG decoder and encoder (libjpeg), used by resizing,
+// the test-picture generator and the tests.
 
 // 8 bits per channel, interleaved, 1 to 4 channels.
 struct Picture {
@@ -23,12 +26,11 @@ struct Picture {
 constexpr int32_t kDecodeFullScale = INT32_MAX;
 
 // The scale M/8 (M from 1 to 8) a `width` x `height` picture is decoded at for
-// a copy of `targetWidth` x `targetHeight`: the smallest whose decoded size is
-// at least twice the target on both axes. A reduced-scale decode drops the
-// upper frequencies of each 8 x 8 block on its own, and its errors lie in the
-// upper half of what it keeps; with half the shrinking left to it, the Lanczos
-// filter removes them. Decoding just to the target's size left copies of grainy
-// pictures 38 to 44 dB from a full-scale resize; twice it, 47 dB or more.
+// a copy of `targetWidth` x `targetHeight`: the smallest whose decoded size
+// covers the target on both axes, as the peer tools do. The copies are
+// squeezed to 20 and 150 kB, which costs them far more than the upper
+// frequencies a larger decode would keep: the finished copies come out as
+// close to a full-scale resize as those made from a decode at twice the size.
 int picture_decode_eighths(int width, int height, int targetWidth, int targetHeight);
 
 // Decodes the file at the scale its copy within `budget` pixels needs (the
@@ -38,8 +40,31 @@ int picture_decode_eighths(int width, int height, int targetWidth, int targetHei
 int picture_decode_file(const char* path, Picture& picture, std::string& reason,
                         int32_t budget = kDecodeFullScale);
 
-// Encodes the pixels as a JPEG of the given quality (1 to 100) into the stream.
-// False when the arguments are unusable or the stream refused a byte.
+// An encoded JPEG file in memory.
+struct JpegFile {
+    struct Free {
+        void operator()(uint8_t* bytes) const noexcept { std::free(bytes); }
+    };
+    std::unique_ptr<uint8_t, Free> bytes;
+    size_t size = 0;
+    int quality = 0;
+};
+
+// Encodes 1 (grey) or 3 (RGB) channels at the quality (1 to 100), the colour
+// at half resolution both ways as cameras keep it, with Huffman tables made
+// for the picture. A non-empty `exif` (an EXIF payload from its "Exif" header)
+// becomes the file's EXIF section, in place of the JFIF header. False when the
+// arguments are unusable or memory ran out.
+bool picture_encode_jpeg(const uint8_t* pixels, int width, int height, int channels, int quality,
+                         const std::vector<uint8_t>& exif, JpegFile& out);
+
+// The same at the highest quality whose file takes at most `maxBytes` (the
+// lowest quality when none does): the copy is written once, at its size.
+bool picture_encode_jpeg_within(const uint8_t* pixels, int width, int height, int channels,
+                                size_t maxBytes, const std::vector<uint8_t>& exif, JpegFile& out);
+
+// Encodes the pixels as a JPEG of the given quality into the stream, without
+// EXIF. False when the arguments are unusable or the stream refused a byte.
 bool picture_encode_jpeg(FILE* file, const uint8_t* pixels, int width, int height, int channels,
                          int quality);
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,9 @@
 namespace {
 
 constexpr int32_t kTransmitBudget = 202800;
+// The device's compressor squeezes the copy to 20 kB; it is written at that size already.
+constexpr int kTransmitKb = 20;
+constexpr int kSwapKib = 102400;
 constexpr size_t kPathSize = 255;
 constexpr int32_t kDay = 86400;
 
@@ -45,6 +49,7 @@ struct Run {
     int otherNumber = 0;
     int processed = 0;
     int32_t drift = 0;
+    bool swapTried = false;
     bool swapOn = false;
 };
 
@@ -103,36 +108,18 @@ bool next_free_name(std::string& path, int& number, const char* format, const st
     return true;
 }
 
-void swap_on(Run& run) {
-    swap_file_on(102400);
-    run.swapOn = true;
-}
-
-// One read of the picture's headers serves its time, the copy and the correction.
-void date_the_copy(Run& run, const char* source, const char* transmit) {
-    const PictureDate date = picture_date_read(source);
-    // Without EXIF (time 0) there is no date to call old or to correct.
-    if (date.time != 0 && date.time <= run.start - kDay) {
-        config_setInaccurateDate(1);
-        picture_date_correct(source, date, transmit, run.drift);
-    } else {
-        picture_date_copy(date, transmit);
-    }
-}
-
-// Resizes into the transmit copy and dates it; false when there is no copy. A
-// picture the decoder rejects (cut short, say) is still the owner's: it is
-// filed all the same, without a copy.
-bool make_transmit_copy(Run& run, const char* source, const char* transmit) {
-    int rc = resize_picture(source, transmit, kTransmitBudget);
-    if (rc == -2 && !run.swapOn) {
-        swap_on(run);
-        rc = resize_picture(source, transmit, kTransmitBudget);
-        if (rc == -2) log_event("process", 2, "Image resize error - resolution is not supported");
-    }
-    if (rc != 0) return false;
-    date_the_copy(run, source, transmit);
-    return true;
+// Resizes into the transmit copy. The first picture of a run that finds no
+// memory is tried once more with a swap file, where the card has room for one.
+int32_t make_transmit_copy(Run& run, const char* source, const char* transmit,
+                           const CopyOptions& options) {
+    int32_t rc = resize_picture(source, transmit, kTransmitBudget, options);
+    if (rc != -2 || run.swapTried) return rc;
+    run.swapTried = true;
+    run.swapOn = swap_file_on(kSwapKib);
+    if (!run.swapOn) return rc;
+    rc = resize_picture(source, transmit, kTransmitBudget, options);
+    if (rc == -2) log_event("process", 2, "Image resize error - resolution is not supported");
+    return rc;
 }
 
 // Files the source in original/. A file that cannot be moved stays for the next
@@ -147,24 +134,42 @@ void log_name_too_long(const FileEntry& entry) {
     log_event("process", 1, "File name too long - %s", entry.name);
 }
 
-void process_jpeg(Run& run, const std::string& source, const FileEntry& entry) {
+// The copy is written with its date before the camera's file is touched. A
+// card that cannot take the copy leaves the picture as it was, waiting in
+// process/: false, errno telling why. A picture the decoder rejects (cut
+// short, say) is still the owner's: it is filed all the same, without a copy.
+bool process_jpeg(Run& run, const std::string& source, const FileEntry& entry) {
     std::string original, transmit;
     if (!next_free_name(original, run.pictureNumber, "%sPICT%04d.JPG", run.folders.original, nullptr) ||
         !format_path(transmit, "%sPICT%04d.JPG", run.folders.transmit.c_str(), run.pictureNumber)) {
         log_name_too_long(entry);
-        return;
+        return true;
     }
     struct stat status {};
-    const bool copied =
-        stat(source.c_str(), &status) == 0 && make_transmit_copy(run, source.c_str(), transmit.c_str());
-    if (!file_original(source, original)) {
-        if (copied) unlink(transmit.c_str());
-        return;
+    if (stat(source.c_str(), &status) != 0) {
+        file_original(source, original);
+        return true;
     }
-    if (!copied) return;
+    const PictureDate date = picture_date_read(source.c_str());
+    // Without EXIF (time 0) there is no date to call old or to correct.
+    const bool old = date.time != 0 && date.time <= run.start - kDay;
+    const CopyDate copyDate = picture_copy_date(date, old, run.drift);
+    const int32_t rc = make_transmit_copy(run, source.c_str(), transmit.c_str(),
+                                          CopyOptions{kTransmitKb * size_t{1024}, copyDate.exif});
+    if (rc == kResizeCannotWrite) return false;
+    if (!file_original(source, original)) {
+        if (rc == 0) unlink(transmit.c_str());
+        return true;
+    }
+    if (rc != 0) return true;
+    if (old) config_setInaccurateDate(1);
+    // The camera's file takes the corrected date where it now lies; when it
+    // cannot, the copy keeps the camera's date too, so that both tell the same.
+    if (copyDate.corrected && !picture_date_patch(original.c_str(), date, copyDate))
+        picture_date_copy(date, transmit.c_str());
     ++run.processed;
-    // Squeezes the copy to about 20 kB.
-    jpeg_compress(transmit.c_str(), 20);
+    jpeg_compress(transmit.c_str(), kTransmitKb);
+    return true;
 }
 
 void process_other(Run& run, const std::string& source, const FileEntry& entry) {
@@ -177,17 +182,26 @@ void process_other(Run& run, const std::string& source, const FileEntry& entry) 
     file_original(source, original);
 }
 
-void process_entry(Run& run, const FileEntry& entry) {
+// False when the card could not take the picture's copy.
+bool process_entry(Run& run, const FileEntry& entry) {
     mcu_send_ack();
     std::string source;
     if (!format_path(source, "%s%s", run.folders.process.c_str(), entry.name)) {
         log_name_too_long(entry);
-        return;
+        return true;
     }
-    if (is_jpeg_name(entry.name))
-        process_jpeg(run, source, entry);
+    if (is_jpeg_name(entry.name)) return process_jpeg(run, source, entry);
+    process_other(run, source, entry);
+    return true;
+}
+
+// A card that takes no copy stops the run: every later picture would cost a
+// decode for nothing. They all wait in process/ for the next run.
+void log_pause(int error, int waiting) {
+    if (error == ENOSPC)
+        log_event("process", 1, "Card full: %d pictures left for the next run", waiting);
     else
-        process_other(run, source, entry);
+        log_event("process", 1, "%s: %d pictures left for the next run", std::strerror(error), waiting);
 }
 
 // Symbolic links, folders and devices do not count; some file systems leave
@@ -246,6 +260,7 @@ void remove_stale_picture_temporaries() {
     const Folders folders;
     for (const std::string* folder : {&folders.process, &folders.original, &folders.transmit})
         atomic_file_remove_stale(folder->c_str());
+    swap_file_remove_stale();
 }
 
 void process_pictures() {
@@ -262,7 +277,11 @@ void process_pictures() {
     mkdir(run.folders.original.c_str(), 0755);
     mkdir(run.folders.transmit.c_str(), 0755);
     run.drift = measure_drift(run, entries);
-    for (const auto& entry : entries) process_entry(run, entry);
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
+        if (process_entry(run, *entry)) continue;
+        log_pause(errno, static_cast<int>(entries.end() - entry));
+        break;
+    }
     log_event("process", 0, "Picture processed: %d", run.processed);
     if (run.swapOn) swap_file_off();
 }

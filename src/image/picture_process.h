@@ -28,8 +28,11 @@ const char* file_extension(const char* name);
 // returns its shell status, 0 for success.
 int sdcable_transfer();
 
-// Files every picture of process/ in original/ and makes its transmit copy.
+// Files every picture of process/ in original/ and makes its transmit copy. A
+// card that cannot take a copy stops the run: that picture and the later ones
+// wait untouched in process/ for the next.
 void process_pictures();
 
-// Start-up: removes what saves cut short by a power cut left in the picture folders.
+// Start-up: removes what saves cut short by a power cut left in the picture
+// folders, and a swap file left on the card.
 void remove_stale_picture_temporaries();

@@ -6,6 +6,7 @@
 
 #include "hd_picture.h"
 #include "image_helper.h"
+#include "image_memory.h"
 #include "pictures.h"
 #include "stand_ins.h"
 #include "test_files.h"
@@ -86,16 +87,26 @@ TEST_F(HdPictures, OnlyThePictureWithThatNameAndDateIsReady) {
               std::string::npos);
 }
 
+// Without memory a swap file is tried once, then removed; a card that cannot
+// take the copy makes no swap file and keeps the picture as it was.
 TEST_F(HdPictures, WithoutMemoryASwapFileIsTriedOnceThenRemoved) {
     ASSERT_TRUE(write_camera_picture(original("PICT0003.JPG"), 64, 48));
-    sim_write_file(root.path("/media/sdcard/transmit"), "a file where the folder should be");
+    const std::string kept = sim_read_file(original("PICT0003.JPG"));
+    image_memory_set_ceiling(1);
     EXPECT_EQ(lookup("PICT0003.JPG", kTaken), 1);
+    image_memory_set_ceiling(0);
     const std::string swap = root.path("/media/sdcard/swap");
-    for (const std::string& call : {"dd if=/dev/zero of=" + swap + " bs=1024 count=51200", "mkswap " + swap,
-                                    "swapon " + swap, "swapoff " + swap})
-        EXPECT_TRUE(called(call)) << call;
+    EXPECT_EQ(board.calls(), (std::vector<std::string>{"dd if=/dev/zero of=" + swap + " bs=1024 count=51200",
+                                                       "mkswap " + swap, "swapon " + swap, "swapoff " + swap}));
     EXPECT_NE(root.log().find(";process;2;Image resize error - resolution is not supported"),
               std::string::npos);
+
+    fs::remove(root.path("/calls.log"));
+    fs::remove_all(root.path("/media/sdcard/transmit"));
+    sim_write_file(root.path("/media/sdcard/transmit"), "a file where the folder should be");
+    EXPECT_EQ(lookup("PICT0003.JPG", kTaken), kHdCardFault);
+    EXPECT_EQ(board.calls(), std::vector<std::string>{});
+    EXPECT_EQ(sim_read_file(original("PICT0003.JPG")), kept);
 }
 
 TEST_F(HdPictures, WithoutCardTheAnswerIsTwoAndThePathUntouched) {

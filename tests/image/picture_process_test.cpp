@@ -1,22 +1,30 @@
 #include <gtest/gtest.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "atomic_file.h"
+#include "cellular_status.h"
+#include "cloud_emulator.h"
+#include "cloud_sync.h"
 #include "config.h"
 #include "daemon_state.h"
 #include "fake_clock.h"
 #include "image_helper.h"
+#include "image_memory.h"
+#include "json_util.h"
 #include "picture_process.h"
 #include "pictures.h"
 #include "pty_pair.h"
@@ -24,12 +32,14 @@
 #include "state_reset.h"
 #include "test_files.h"
 #include "test_root.h"
+#include "transport.h"
 
 namespace fs = std::filesystem;
 
 // Linked with --wrap=rename: a source named in g_stuckName cannot be moved,
 // as on a card that went read-only under one file.
 static std::string g_stuckName;
+static bool card_fails(const char* call, std::string path, size_t bytes, int fd = -1);
 extern "C" int __real_rename(const char* from, const char* to);
 extern "C" int __wrap_rename(const char* from, const char* to) {
     const size_t length = std::strlen(from);
@@ -38,8 +48,49 @@ extern "C" int __wrap_rename(const char* from, const char* to) {
         errno = EROFS;
         return -1;
     }
-    return __real_rename(from, to);
+    return card_fails("rename", to, 0) ? -1 : __real_rename(from, to);
 }
+// Linked with --wrap for fwrite, fsync, rename and statvfs: the card in folder
+// g_card takes g_room more bytes. Past them, g_fault.call fails with
+// g_fault.error, or with error 0 the card goes: its folder is moved aside and a
+// bare mount point is left, as when it is pulled out.
+constexpr long kNoLimit = LONG_MAX;
+static long g_room = kNoLimit;
+static struct {
+    std::string call;
+    int error = 0;
+} g_fault;
+static std::string g_card;
+
+// Whether `call` on the file at `path` (or of descriptor `fd`) fails now, after `bytes` of the room are taken.
+static bool card_fails(const char* call, std::string path, size_t bytes, int fd) {
+    char target[512] = {};
+    if (fd >= 0 && readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1) > 0)
+        path = target;
+    if (g_room == kNoLimit || path.rfind(g_card, 0) != 0 || (g_room -= long(bytes)) >= 0 || g_fault.call != call)
+        return false;
+    if (g_fault.error == 0 && !fs::exists(g_card + ".gone")) {
+        fs::rename(g_card, g_card + ".gone");
+        fs::create_directory(g_card);
+    }
+    errno = g_fault.error == 0 ? EIO : g_fault.error;
+    return true;
+}
+extern "C" size_t __real_fwrite(const void* bytes, size_t size, size_t count, FILE* file);
+extern "C" size_t __wrap_fwrite(const void* bytes, size_t size, size_t count, FILE* file) {
+    return card_fails("fwrite", "", size * count, fileno(file)) ? 0 : __real_fwrite(bytes, size, count, file);
+}
+extern "C" int __real_fsync(int fd);
+extern "C" int __wrap_fsync(int fd) { return card_fails("fsync", "", 0, fd) ? -1 : __real_fsync(fd); }
+// The room left as the card's free space (statvfs64 where a 32-bit build has 64-bit file offsets).
+static int free_space(int rc, struct statvfs* info) {
+    if (g_room != kNoLimit) info->f_bavail = static_cast<fsblkcnt_t>(std::max(g_room, 0L)) / info->f_frsize;
+    return rc;
+}
+extern "C" int __real_statvfs(const char* path, struct statvfs* info);
+extern "C" int __wrap_statvfs(const char* path, struct statvfs* info) { return free_space(__real_statvfs(path, info), info); }
+extern "C" int __real_statvfs64(const char* path, struct statvfs* info);
+extern "C" int __wrap_statvfs64(const char* path, struct statvfs* info) { return free_space(__real_statvfs64(path, info), info); }
 
 namespace {
 
@@ -61,14 +112,18 @@ protected:
     void TearDown() override {
         g_state.mcuFd = -1;
         g_stuckName.clear();
+        g_room = kNoLimit;
+        g_fault = {};
+        image_memory_set_ceiling(0);
+        http_cleanup();
         config_reset();
     }
 
-    // A small picture in process/, taken `minutesAgo` before now, with the given file age.
-    void picture(const std::string& name, int minutesAgo, int order, bool exif = true) {
+    // A picture in process/ (4:3), taken `minutesAgo` before now, with the given file age.
+    void picture(const std::string& name, int minutesAgo, int order, bool exif = true, int width = 320) {
         SimPicture p;
-        p.width = 320;
-        p.height = 240;
+        p.width = width;
+        p.height = width * 3 / 4;
         p.exif = exif;
         p.dateTimeOriginal = sim_exif_date(kNow - minutesAgo * 60);
         p.seed = static_cast<unsigned>(order + 1);
@@ -137,12 +192,13 @@ TEST_F(Processing, EmptyFolderLogsAndSavesNothing) {
 TEST_F(Processing, NumbersCarryOnAfterWhatOriginalHoldsAndTheSwapFileGoesOnOnce) {
     for (const char* name : {"PICT0001.JPG", "PICT0002.JPG", "PICT0003.JPG"})
         root.write(kOriginal + std::string(name), "old");
-    picture("IMAG0100.JPG", 5, 1);
-    picture("IMAG0101.Jpeg", 4, 2);
+    picture("IMAG0100.JPG", 5, 1, true, 1600);
+    picture("IMAG0101.Jpeg", 4, 2, true, 1600);
     picture("IMAG0102.jpeg", 3, 3);
-    // The copies of the first two cannot be written: resizing reports -2.
-    fs::create_directories(root.path(kTransmit) + "PICT0004.JPG");
-    fs::create_directories(root.path(kTransmit) + "PICT0005.JPG");
+    // The first two decode to 600 x 450 x 3 bytes, the third to 320 x 240 x 3.
+    image_memory_set_ceiling(700000);
+    g_card = root.path("/media/sdcard");
+    g_room = 1L << 30;  // room for the swap file
     process_pictures();
     EXPECT_EQ(names(kOriginal), (Names{"PICT0001.JPG", "PICT0002.JPG", "PICT0003.JPG",
                                        "PICT0004.JPG", "PICT0005.JPG", "PICT0006.JPG"}));
@@ -156,6 +212,14 @@ TEST_F(Processing, NumbersCarryOnAfterWhatOriginalHoldsAndTheSwapFileGoesOnOnce)
     EXPECT_TRUE(logged(";process;2;Image resize error - resolution is not supported"));
     // One keep-alive byte per file.
     EXPECT_EQ(mcu.drain(), std::string(3, '\x06'));
+
+    // Room for the file but not for the 1 MiB beside it: no swap file.
+    fs::remove(root.path("/calls.log"));
+    picture("IMAG0103.JPG", 2, 4, true, 1600);
+    g_room = 100L << 20;
+    process_pictures();
+    EXPECT_EQ(board.calls(), Names{});
+    EXPECT_TRUE(logged(";process;1;No room for a swap file"));
 }
 
 TEST_F(Processing, OtherFilesAreNumberedByTheirExtension) {
@@ -325,10 +389,13 @@ TEST_F(Processing, PowerCutLeftoversAreNeitherFiledNorSentAndGoAtStartUp) {
     cut_save(root.path(kProcess) + "A.JPG");
     cut_save(root.path(kTransmit) + "PICT0001.JPG");
     cut_save(root.path("/etc/qz_daemon_conf.json"));
+    root.write("/media/sdcard/swap", "the swap file of a run the power cut");
     process_pictures();
     EXPECT_EQ(names(kOriginal), Names{});
 
     remove_stale_picture_temporaries();
+    EXPECT_FALSE(root.exists("/media/sdcard/swap"));
+    EXPECT_EQ(board.calls(), Names{"swapoff " + root.path("/media/sdcard/swap")});
     config_load();
     for (const char* folder : {kProcess, kTransmit}) EXPECT_EQ(names(folder), Names{}) << folder;
     EXPECT_EQ(names("/etc/"), Names{"qz_daemon_conf.json"});
@@ -361,6 +428,84 @@ TEST_F(Processing, FileThatCannotBeMovedIsNotSentTwice) {
     // Only what was filed counts: one picture in the first run, none in the second.
     EXPECT_NE(root.log().find("Picture processed: 1\r\n"), std::string::npos);
     EXPECT_NE(root.log().find("Picture processed: 0\r\n"), std::string::npos);
+}
+
+// A card that fills up, turns read-only, fails or goes during a run pauses the
+// pictures, never loses one: each stays whole in process/ or original/, none
+// is filed without its copy (unless it does not decode), nothing half-written
+// or swap file is left, and after the next wake's start-up a run and a sync
+// with room deliver every picture once.
+TEST_F(Processing, CardFaultsPauseThePicturesAndTheNextRunSendsThemAll) {
+    const struct {
+        const char* what;
+        long room;
+        const char* call;
+        int error;
+        const char* logged;
+    } cases[] = {
+        {"full before the run", 0, "fwrite", ENOSPC, "Card full: 4 pictures left for the next run"},
+        {"full in the middle of a copy", 30000, "fwrite", ENOSPC, "Card full: 2 pictures left"},
+        {"full at the rename", 30000, "rename", ENOSPC, "Card full: 2 pictures left"},
+        {"read-only", 30000, "fwrite", EROFS, "Read-only file system: 2 pictures left"},
+        {"failing at the flush", 30000, "fsync", EIO, "Input/output error: 2 pictures left"},
+        {"gone in the middle", 30000, "fwrite", 0, "Input/output error: 2 pictures left"},
+    };
+    g_card = root.path("/media/sdcard");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(g_card);
+        for (const char* dir : {kProcess, kOriginal, kTransmit}) fs::create_directories(root.path(dir));
+        std::vector<std::string> camera;
+        for (int i = 1; i <= 3; ++i) {
+            picture("IMAG000" + std::to_string(i) + ".JPG", 5, i * 2, true, 640);
+            camera.push_back(pixels_of(root.path(kProcess) + "IMAG000" + std::to_string(i) + ".JPG"));
+        }
+        file("BAD.JPG", 3, "not a picture");
+        CloudScenario scenario;
+        CloudEmulator cloud(scenario);
+        ASSERT_TRUE(cloud.start() && cloud_emulator_attach(cloud, scenario, root.root()));
+        config_load();
+        copy_text(g_state.imei, sizeof g_state.imei, "861234567890123");
+        g_cellular.dataCallUp = g_cellular.simMissing = 1;
+        g_room = c.room;
+        g_fault = {c.call, c.error};
+        process_pictures();
+        g_room = kNoLimit;
+        EXPECT_TRUE(logged(std::string(";process;1;") + c.logged));
+        EXPECT_EQ(count_of(root.log(), "cannot write"), 1u);  // the run stopped at once
+        EXPECT_EQ(board.calls(), Names{});
+        if (c.error == 0) {  // nothing but the log goes to the module's own flash
+            cloud_sync(0);
+            EXPECT_EQ(names("/media/sdcard/"), Names{"log.txt"});
+            fs::remove_all(g_card);
+            fs::rename(g_card + ".gone", g_card);
+        }
+        auto temporaries = [&] {
+            return std::count_if(fs::recursive_directory_iterator(g_card), {}, [](const fs::directory_entry& e) {
+                return atomic_file_is_temporary(e.path().filename().c_str());
+            });
+        };
+        // A card that went keeps what it was writing until the next start-up.
+        EXPECT_EQ(temporaries(), c.error == 0 ? 1 : 0);
+        std::set<std::string> kept;
+        for (const char* folder : {kProcess, kOriginal})
+            for (const std::string& name : names(folder)) kept.insert(pixels_of(root.path(folder + name)));
+        for (const std::string& pixels : camera) EXPECT_EQ(kept.count(pixels), 1u);
+        for (const std::string& name : names(kOriginal))
+            EXPECT_TRUE(pixels_of(root.path(kOriginal + name)).empty() || root.exists(kTransmit + name)) << name;
+
+        remove_stale_picture_temporaries();  // the next wake
+        process_pictures();
+        cloud_sync(0);
+        Names sent;
+        for (const StoredPicture& p : cloud.pictures()) sent.push_back(p.name);
+        std::sort(sent.begin(), sent.end());
+        EXPECT_EQ(sent, (Names{"PICT0001.JPG", "PICT0003.JPG", "PICT0004.JPG"}));
+        EXPECT_EQ(names(kProcess), Names{});
+        EXPECT_EQ(temporaries(), 0);
+        http_cleanup();
+        mcu.drain();
+    }
 }
 
 }  // namespace

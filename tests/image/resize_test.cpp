@@ -41,16 +41,16 @@ TEST(ResampleTargetSize, KeepsAspectWithinBudget) {
     }
 }
 
-// The smallest M/8 that decodes to twice the copy; enlarging needs the full picture.
-TEST(PictureDecodeEighths, SmallestScaleAtTwiceTheCopy) {
+// The smallest M/8 that covers the copy; enlarging needs the full picture.
+TEST(PictureDecodeEighths, SmallestScaleThatCoversTheCopy) {
     const struct {
         int width, height, targetWidth, targetHeight, eighths;
     } cases[] = {
-        {4000, 3000, 520, 390, 3},   {3000, 4000, 390, 520, 3},   // 1500 x 1125 for 202,800
-        {4000, 3000, 1663, 1247, 7}, {3000, 4000, 1247, 1663, 7},  // 3500 x 2625 for 2,073,600
-        {1920, 1080, 600, 338, 6},   {1920, 1080, 1920, 1080, 8}, {520, 390, 520, 390, 8},
-        {640, 480, 520, 390, 8},     {640, 480, 800, 600, 8},     {4000, 3000, 500, 375, 2},
-        {4000, 3000, 501, 375, 3},   {3999, 3000, 500, 375, 2},  // 3999 / 4 rounds up to 1000
+        {4000, 3000, 520, 390, 2},   {3000, 4000, 390, 520, 2},   // 1000 x 750 for 202,800
+        {4000, 3000, 1663, 1247, 4}, {3000, 4000, 1247, 1663, 4},  // 2000 x 1500 for 2,073,600
+        {1920, 1080, 600, 338, 3},   {1920, 1080, 1920, 1080, 8}, {520, 390, 520, 390, 8},
+        {640, 480, 520, 390, 7},     {640, 480, 800, 600, 8},     {4000, 3000, 500, 375, 1},
+        {4000, 3000, 501, 375, 2},   {3999, 3000, 500, 375, 1},  // 3999 / 8 rounds up to 500
     };
     for (const auto& c : cases)
         EXPECT_EQ(picture_decode_eighths(c.width, c.height, c.targetWidth, c.targetHeight), c.eighths)
@@ -168,7 +168,8 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
          "Image resize error: Not a JPEG file: starts with 0x74 0x68"},
         {card("cut.jpg"), card("o.jpg"), 202800, -1,
          "Image resize error: JPEG datastream contains no image"},
-        {good, card("no/such/dir/o.jpg"), 202800, -2, "Image resize error: write jpg failed"},
+        {good, card("no/such/dir/o.jpg"), 202800, -3,
+         "Image resize error: cannot write " + card("no/such/dir/o.jpg") + ": No such file or directory"},
         {good, card("o.jpg"), 0, -2, "Image resize error: write jpg failed"},
     };
     for (const Case& c : cases) {
@@ -183,10 +184,10 @@ TEST_F(ResizePicture, BadInputsAndOutputs) {
     EXPECT_FALSE(root.exists("/media/sdcard/o.jpg"));
 }
 
-// 1600 x 1200 decodes at 3/4 for the transmit copy.
+// 1600 x 1200 decodes at 3/8 for the transmit copy.
 TEST_F(ResizePicture, OutOfMemoryWhileDecodingIsRetryableAndSilent) {
     std::string source = picture("in.jpg", 1600, 1200);
-    const size_t scaled = 1200u * 900u * 3u;
+    const size_t scaled = 600u * 450u * 3u;
     image_memory_set_ceiling(scaled - 1);
     EXPECT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), 202800), -2);
     EXPECT_EQ(root.log(), "");
@@ -207,17 +208,19 @@ double psnr(const uint8_t* a, const uint8_t* b, size_t size) {
     return 10 * std::log10(255.0 * 255.0 * static_cast<double>(size) / std::max(squares, 1.0));
 }
 
-// A copy from the reduced-scale decode has the size rule's size, no EXIF block,
-// and stays as close to the full picture's own Lanczos-3 resize as the JPEG
-// round trip allows. A portrait picture takes the transposed size.
+// A copy from the reduced-scale decode has the size rule's size and its file
+// size, and comes as close to the full picture's own Lanczos-3 resize as a
+// JPEG of that resize at the same file size does, within 1 dB. A portrait
+// picture takes the transposed size.
 TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
     const struct {
         int width, height;
         int32_t budget;
         int decodedWidth, copyWidth, copyHeight;
-    } cases[] = {{1600, 1200, 202800, 1200, 520, 390},
-                 {1000, 750, 30000, 500, 200, 150},
-                 {480, 640, 202800, 480, 390, 520}};
+        size_t maxBytes;  // 0.8, 4 and 0.3 bits a pixel
+    } cases[] = {{1600, 1200, 202800, 600, 520, 390, 20280},
+                 {1000, 750, 30000, 250, 200, 150, 15000},
+                 {480, 640, 202800, 420, 390, 520, 7600}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
         const std::string source = picture("in.jpg", c.width, c.height);
@@ -226,7 +229,10 @@ TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
         ASSERT_EQ(picture_decode_file(source.c_str(), scaled, reason, c.budget), 0);
         EXPECT_EQ(scaled.width, c.decodedWidth);
         sim_write_file(card("out.jpg"), std::string(100000, 'x'));  // replaced
-        ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), c.budget), 0);
+        const size_t maxBytes = c.maxBytes;
+        ASSERT_EQ(resize_picture(source.c_str(), card("out.jpg").c_str(), c.budget, {maxBytes, {}}), 0);
+        const size_t size = sim_read_file(card("out.jpg")).size();  // the copy is written at its size
+        EXPECT_TRUE(size <= maxBytes && size > maxBytes * 8 / 10) << size;
         const Picture full = decode_file(source), copy = decode_file(card("out.jpg"));
         ASSERT_EQ(copy.channels, 3);
         EXPECT_EQ(copy.width, c.copyWidth);
@@ -235,7 +241,12 @@ TEST_F(ResizePicture, ScaledDecodeMatchesTheFullScaleReference) {
         std::vector<uint8_t> reference(static_cast<size_t>(copy.width * copy.height * 3));
         ASSERT_TRUE(resample_pixels(full.pixels.get(), full.width, full.height, 3, reference.data(),
                                     copy.width, copy.height));
-        EXPECT_GT(psnr(copy.pixels.get(), reference.data(), reference.size()), 45.0);
+        JpegFile same;
+        ASSERT_TRUE(picture_encode_jpeg_within(reference.data(), copy.width, copy.height, 3, maxBytes, {}, same));
+        sim_write_file(card("same.jpg"), std::string(reinterpret_cast<char*>(same.bytes.get()), same.size));
+        const Picture squeezed = decode_file(card("same.jpg"));
+        EXPECT_GT(psnr(copy.pixels.get(), reference.data(), reference.size()),
+                  psnr(squeezed.pixels.get(), reference.data(), reference.size()) - 1.0);
     }
     EXPECT_EQ(root.log(), "");
 }
