@@ -2,82 +2,110 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "fleet.h"
 #include "log_report.h"
 #include "sim_files.h"
 #include "test_root.h"
 
 namespace {
 
-// Three wakes: one complete, one cut by a power loss whose error text holds
-// markup, one without a signal reading.
-const std::string kLog =
-    "2024-05-01 07:00:00;main;0;Modem power-on\r\n"
-    "2024-05-01 07:00:01;status;0;AA: 6.12v\r\n"
-    "2024-05-01 07:00:01;status;0;Ext: 12.5v\r\n"
-    "2024-05-01 07:00:20;cellular;0;Signal strength: -95\r\n"
-    "2024-05-01 07:00:30;process;0;Picture processed: 3\r\n"
-    "2024-05-01 07:00:40;upload;0;Picture to upload: 3\r\n"
-    "2024-05-01 07:01:00;main;0;Modem powerdown\r\n"
-    "2024-05-02 07:00:00;main;0;Modem power-on\r\n"
-    "2024-05-02 07:00:01;status;0;AA: 5.90v\r\n"
-    "2024-05-02 07:00:20;cellular;0;Signal strength: -101\r\n"
-    "2024-05-02 07:00:30;sync;2;File transfer failed for <script>alert(1)</script>: 403\r\n"
-    "2024-05-03 07:00:00;main;0;Modem power-on\r\n"
-    "2024-05-03 07:00:01;status;0;AA: 5.80v\r\n"
-    "2024-05-03 07:00:01;status;0;Ext: 12.1v\r\n"
-    "2024-05-03 07:02:00;main;0;Modem powerdown\r\n";
-
-// The element with this id, up to the end of its chart.
-std::string chart(const std::string& dom, const std::string& id) {
-    const size_t start = dom.find("id=\"" + id + "\"");
-    if (start == std::string::npos) return "";
-    return dom.substr(start, dom.find("</svg>", start) - start);
+// 20,000 wakes, 80 a day over 250 days with ten days without a wake after
+// the hundredth; on day 10 a wake loses its power, on day 20 one has no data
+// call, on day 30 one fails an upload, and one error text holds markup.
+std::string long_log() {
+    std::string log;
+    char stamp[32];
+    auto entry = [&](int64_t at, const char* text) {
+        const time_t when = static_cast<time_t>(at);
+        tm fields{};
+        gmtime_r(&when, &fields);
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S;", &fields);
+        log += stamp + std::string(text) + "\r\n";
+    };
+    for (int wake = 0; wake < 20000; ++wake) {
+        const int day = wake / 80 + (wake / 80 >= 100 ? 10 : 0);
+        const int64_t at = 1704067200 + day * 86400 + (wake % 80) * 1080;
+        entry(at, "main;0;Modem power-on");
+        entry(at + 1, wake % 2 ? "status;0;AA: 6.10v" : "status;0;AA: 5.90v");
+        entry(at + 2, wake == 20 * 80 ? "Data;2;Profile index 3 start data call failure: 0x0" : "Data;0;Data activated");
+        entry(at + 3, "cellular;0;Signal strength: -95");
+        entry(at + 4, "upload;0;Picture to upload: 1");
+        if (wake == 30 * 80) entry(at + 5, "sync;2;File transfer failed for <b>PICT0001.JPG</b>: 403; kept");
+        if (wake != 10 * 80) entry(at + 25 + wake % 40, "main;0;Modem powerdown");
+    }
+    return log;
 }
 
-// Debian's chromium, headless, loads the page offline; its DOM and its console.
-TEST(LogReportPage, ChromiumShowsTheChartsAndTheTableAsDrawn) {
-    TestRoot root;  // a folder of its own, removed afterwards
+std::string chart(const std::string& dom, const std::string& id) {
+    const size_t start = dom.find("id=\"" + id + "\"");
+    return start == std::string::npos ? "" : dom.substr(start, dom.find("</svg>", start) - start);
+}
+
+// Debian's chromium, headless and offline, with a script of the test's own
+// that counts what lies right of the window; the DOM as it drew it.
+std::string dom_of(const std::string& folder, const std::string& page) {
+    std::string html = sim_read_file(folder + "/" + page);
+    html.insert(html.rfind("</body>"),
+                "<script>let out = 0; for (const e of document.querySelectorAll('body *')) "
+                "if (e.getBoundingClientRect().right > innerWidth) ++out; document.title = 'outside ' + out;</script>");
+    sim_write_file(folder + "/shown.html", html);
+    const std::string command = "chromium --headless --no-sandbox --disable-gpu --no-first-run --window-size=1280,900 "
+                                "--disable-background-networking --disable-component-update --user-data-dir=" +
+                                folder + "/profile --dump-dom file://" + folder + "/shown.html 2>/dev/null";
+    FILE* browser = popen(command.c_str(), "r");
+    std::string dom;
+    char buffer[65536];
+    for (size_t got; browser != nullptr && (got = std::fread(buffer, 1, sizeof buffer, browser)) > 0;) dom.append(buffer, got);
+    const int status = browser != nullptr ? pclose(browser) : -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "chromium did not run (scripts/deps.sh tests)";
+    return dom;
+}
+
+TEST(LogReportPage, YearsOfWakesDrawnADayAMarkInsideThePage) {
+    TestRoot root;
     const std::string folder = root.root();
     std::vector<Wake> wakes;
     LogReport report([&](const Wake& wake) { wakes.push_back(wake); });
-    report.add(kLog.data(), kLog.size());
+    const std::string log = long_log();
+    report.add(log.data(), log.size());
     const LogTotals& totals = report.finish();
-    FILE* page = std::fopen((folder + "/report.html").c_str(), "we");
+    FILE* page = std::fopen((folder + "/log.txt.html").c_str(), "we");
     ASSERT_NE(page, nullptr);
     EXPECT_TRUE(write_report_page(page, "log.txt", wakes, totals));
     std::fclose(page);
+    EXPECT_LT(sim_read_file(folder + "/log.txt.html").size(), 2000000u);
 
-    const std::string command =
-        "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=" +
-        folder + "/profile --enable-logging=stderr --v=0 --dump-dom file://" + folder + "/report.html 2>" + folder +
-        "/console.txt";
-    FILE* browser = popen(command.c_str(), "r");
-    ASSERT_NE(browser, nullptr);
-    std::string dom;
-    char buffer[4096];
-    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, browser)) > 0;) dom.append(buffer, got);
-    const int status = pclose(browser);
-    const std::string console = sim_read_file(folder + "/console.txt");
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "chromium did not run (scripts/deps.sh tests installs it): " << console;
-
-    EXPECT_EQ(console.find(":CONSOLE"), std::string::npos) << console;
-    EXPECT_EQ(count_of(dom, "<tr class=\"wake\">"), 2u);
-    EXPECT_EQ(count_of(dom, "<tr class=\"wake lost\">"), 1u);
-    EXPECT_EQ(count_of(chart(dom, "chart-battery"), "<circle"), 5u);  // three AA readings, two external
-    EXPECT_EQ(count_of(chart(dom, "chart-battery"), "<polyline"), 2u);
-    EXPECT_EQ(count_of(chart(dom, "chart-signal"), "<circle"), 2u);
-    EXPECT_EQ(count_of(chart(dom, "chart-on-time"), "</title></rect>"), 3u);
-    EXPECT_EQ(count_of(chart(dom, "chart-pictures"), "</title></rect>"), 6u);
-    // Log text stays text, and nothing is fetched from elsewhere.
-    EXPECT_NE(dom.find("File transfer failed for &lt;script&gt;alert(1)&lt;/script&gt;: 403"), std::string::npos);
-    EXPECT_EQ(dom.find("<script"), std::string::npos);
+    const std::string dom = dom_of(folder, "log.txt.html");
+    EXPECT_NE(dom.find("<title>outside 0</title>"), std::string::npos);
+    for (const char* id : {"chart-battery", "chart-signal", "chart-on-time"})
+        EXPECT_EQ(count_of(chart(dom, id), "<rect class=\"day\""), 250u) << id;
+    EXPECT_EQ(count_of(chart(dom, "chart-battery"), "<polyline"), 2u);  // broken across the ten days
+    EXPECT_EQ(count_of(chart(dom, "chart-battery"), "class=\"mark lost\""), 1u);
+    EXPECT_EQ(count_of(chart(dom, "chart-signal"), "class=\"mark nodata\""), 1u);
+    EXPECT_EQ(count_of(chart(dom, "chart-pictures"), "class=\"mark upfail\""), 1u);
+    EXPECT_NE(chart(dom, "chart-battery").find("AA batteries 5.90 to 6.10, median 6.10"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(chart(dom, "chart-on-time"), std::regex("on-time 0:25 to 1:04, median 0:4\\d<")));
+    EXPECT_EQ(count_of(dom, "<tr class=\"wake\">") + count_of(dom, "<tr class=\"wake lost\">"), 500u);
+    EXPECT_EQ(count_of(dom, "<tr class=\"period\">"), 244u);  // the days before the last 500 wakes
+    EXPECT_NE(dom.find("File transfer failed for &lt;b&gt;PICT0001.JPG&lt;/b&gt;"), std::string::npos);
     EXPECT_EQ(dom.find(" src="), std::string::npos);
     EXPECT_EQ(dom.find(" href="), std::string::npos);
+
+    // The fleet's page: the camera's battery line, and a link to its page.
+    std::vector<Camera> fleet = {camera_of("log.txt", wakes, totals)};
+    fleet[0].page = "log.txt.html";
+    page = std::fopen((folder + "/fleet.html").c_str(), "we");
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(write_fleet_page(page, "cameras", fleet));
+    std::fclose(page);
+    const std::string fleetDom = dom_of(folder, "fleet.html");
+    EXPECT_NE(fleetDom.find("<title>outside 0</title>"), std::string::npos);
+    EXPECT_NE(fleetDom.find("<a href=\"log.txt.html\">log.txt</a>"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(fleetDom, std::regex("class=\"spark\"[\\s\\S]*<polyline points=\"[\\d.]+,[\\d.]+ ")));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string_view>
 
 namespace {
@@ -20,6 +21,7 @@ constexpr size_t kErrorKinds = 1000;
 constexpr size_t kErrorKeyLength = 80;
 constexpr size_t kFirstErrorLength = 160;
 constexpr size_t kTopErrors = 5;
+constexpr size_t kPictureNamesKept = 10000;  // per wake, for counting each failed picture once
 
 // The tags the daemon writes.
 constexpr std::string_view kTags[] = {
@@ -29,62 +31,116 @@ constexpr std::string_view kTags[] = {
     "updateModem", "image", "process", "hd", "gpio", "adc"};
 
 enum class Meaning {
-    kPowerOn, kPowerdown, kReboot, kDataUp, kDataFailed, kIccid, kSlotSwitch, kStatusRecord,
-    kNetwork, kRadio, kSignal, kBattery, kExternal, kProcessed, kOffered, kUploadFailed,
-    kRequest, kSimWait, kUpdate, kModemPackage, kUpdateRefused, kClockSet, kNone
+    kPowerOn, kPowerdown, kReboot, kDataStarted, kDataTryFailed, kDataUp, kDataDown, kBringUpFailed,
+    kIccid, kSlotSwitch, kStatusRecord, kNetwork, kRadio, kSignal, kBattery, kExternal, kProcessed,
+    kOffered, kUploadFailed, kUploadFailedUnnamed, kRequest, kSimWait, kModemUpdate, kMcuUpdate, kMcuFailed, kRolledBack,
+    kModemPackage, kClockSet, kNone
 };
 
-// The daemon's own texts the figures come from: tag, start of the message
-// (or the whole message), meaning.
+// The daemon's own texts the figures come from, written as it formats them:
+// "%d" is a number, "%x" hex digits, "%s" any text (the first one is the
+// text the figure takes, a picture's name for instance).
 struct Rule {
-    std::string_view tag, text;
-    bool whole;
+    std::string_view tag, pattern;
     Meaning meaning;
 };
 constexpr Rule kRules[] = {
-    {"main", "Modem power-on", true, Meaning::kPowerOn},
-    {"main", "Modem powerdown", true, Meaning::kPowerdown},
-    {"main", "Reboot after update", true, Meaning::kReboot},
-    {"Data", "Data activated", true, Meaning::kDataUp},
-    {"cell", "Open data context failed", true, Meaning::kDataFailed},
-    {"cell", "Can't get stable signal", true, Meaning::kDataFailed},
-    {"cellular", "Modem initialization error", false, Meaning::kDataFailed},
-    {"cellular", "ICCID (slot #", false, Meaning::kIccid},
-    {"sim", "Switch sim card slot: ", false, Meaning::kSlotSwitch},
-    {"status", "{", false, Meaning::kStatusRecord},
-    {"cellular", "MCC: ", false, Meaning::kNetwork},
-    {"cellular", "Signal type: ", false, Meaning::kRadio},
-    {"cellular", "Signal strength: ", false, Meaning::kSignal},
-    {"status", "AA: ", false, Meaning::kBattery},
-    {"status", "Ext: ", false, Meaning::kExternal},
-    {"process", "Picture processed: ", false, Meaning::kProcessed},
-    {"upload", "Picture to upload: ", false, Meaning::kOffered},
-    {"sync", "File transfer failed", false, Meaning::kUploadFailed},
-    {"sync", "Refused instruction for ", false, Meaning::kUploadFailed},
-    {"sync", "Refused file name: ", false, Meaning::kUploadFailed},
-    {"sync", "Failed to open file: /media/sdcard/transmit/", false, Meaning::kUploadFailed},
-    {"request", "", false, Meaning::kRequest},
-    {"log", "Log request", true, Meaning::kRequest},
-    {"hd", "HD picture ready: ", false, Meaning::kRequest},
-    {"hd", "HD picture not available: ", false, Meaning::kRequest},
-    {"camapi", "Wait for sim update for ", false, Meaning::kSimWait},
-    {"update", "Update modem", true, Meaning::kUpdate},
-    {"update", "Update mcu", true, Meaning::kUpdate},
-    {"update", "MCU firmware refused: ", false, Meaning::kUpdateRefused},
-    {"updateModem", "Update modem", true, Meaning::kModemPackage},
-    {"setdatetime", "Date/time set from MCU", true, Meaning::kClockSet},
+    {"main", "Modem power-on", Meaning::kPowerOn},
+    {"main", "Modem powerdown", Meaning::kPowerdown},
+    {"main", "Reboot after update", Meaning::kReboot},
+    // Every try of a data call logs one of these five.
+    {"Data", "Profile index %d start data call success", Meaning::kDataStarted},
+    {"Data", "Profile index %d start data call failure: 0x%x", Meaning::kDataTryFailed},
+    {"Data", "Data call failure", Meaning::kDataTryFailed},
+    {"Data", "Initialization data call failure", Meaning::kDataTryFailed},
+    {"Data", "Get profile index %d information failure: errno 0x%x", Meaning::kDataTryFailed},
+    {"Data", "Data activated", Meaning::kDataUp},
+    {"Data", "Data is disconnected: 0x%x", Meaning::kDataDown},
+    {"cell", "Open data context failed", Meaning::kBringUpFailed},
+    {"cell", "Can't get stable signal", Meaning::kBringUpFailed},
+    {"cellular", "Modem initialization error - %d", Meaning::kBringUpFailed},
+    {"cellular", "ICCID (slot #%d): %s", Meaning::kIccid},
+    {"sim", "Switch sim card slot: %d", Meaning::kSlotSwitch},
+    {"status", "{%s", Meaning::kStatusRecord},
+    {"cellular", "MCC: %s MNC: %s", Meaning::kNetwork},
+    {"cellular", "Signal type: %s", Meaning::kRadio},
+    {"cellular", "Signal strength: %d", Meaning::kSignal},
+    {"status", "AA: %s", Meaning::kBattery},
+    {"status", "Ext: %s", Meaning::kExternal},
+    {"process", "Picture processed: %d", Meaning::kProcessed},
+    {"upload", "Picture to upload: %d", Meaning::kOffered},
+    {"sync", "File transfer failed for %s: %s", Meaning::kUploadFailed},
+    {"sync", "Refused instruction for %s: %s", Meaning::kUploadFailed},
+    {"sync", "Refused file name: %s", Meaning::kUploadFailed},
+    {"sync", "Failed to open file: /media/sdcard/transmit/%s", Meaning::kUploadFailed},
+    {"sync", "File transfer failed: %s", Meaning::kUploadFailedUnnamed},  // older daemons
+    {"request", "%s", Meaning::kRequest},
+    {"log", "Log request", Meaning::kRequest},
+    {"hd", "HD picture ready: %s", Meaning::kRequest},
+    {"hd", "HD picture not available: %s", Meaning::kRequest},
+    {"camapi", "Wait for sim update for %d minutes", Meaning::kSimWait},
+    {"update", "Update modem", Meaning::kModemUpdate},
+    {"update", "Update mcu", Meaning::kMcuUpdate},
+    {"update", "MCU firmware refused: %s", Meaning::kMcuFailed},
+    {"update", "MCU flash failed: %s", Meaning::kMcuFailed},
+    {"update", "MCU flash given up after 3 tries", Meaning::kMcuFailed},
+    {"update", "Update rolled back: %s", Meaning::kRolledBack},
+    {"updateModem", "Update modem", Meaning::kModemPackage},
+    {"setdatetime", "Date/time set from MCU", Meaning::kClockSet},
 };
 
-Meaning meaning_of(std::string_view tag, std::string_view message) {
-    for (const Rule& rule : kRules) {
-        if (rule.tag != tag) continue;
-        if (rule.whole ? message == rule.text : message.substr(0, rule.text.size()) == rule.text)
-            return rule.meaning;
-    }
-    return Meaning::kNone;
-}
+// Entries at code 2 that are no failure: successes the daemon logs at that
+// code, and failures that a later try in the same wake made good (a try is
+// good when the wake goes on past it without the failure).
+struct NotAnError {
+    std::string_view tag, pattern;
+    std::string_view retry;  // the entry of each try; empty: never an error
+};
+constexpr NotAnError kNotErrors[] = {
+    {"sim", "Sim pin - OK", ""},
+    {"hd", "HD picture ready: %s", ""},
+    {"image", "Failed to transfer from SD Cable - %d", "Image transfer from SD Cable"},
+};
+constexpr size_t kRetried = std::size(kNotErrors);
 
 bool digit(char c) { return c >= '0' && c <= '9'; }
+bool hex_digit(char c) { return digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Whether `message` is what `pattern` formats to; `captured` gets the first "%s".
+bool matches(std::string_view pattern, std::string_view message, std::string_view* captured = nullptr) {
+    size_t p = 0, m = 0;
+    bool taken = false;
+    while (p < pattern.size()) {
+        if (pattern[p] != '%' || p + 1 >= pattern.size()) {
+            if (m >= message.size() || message[m] != pattern[p]) return false;
+            ++p;
+            ++m;
+            continue;
+        }
+        const char kind = pattern[p + 1];
+        p += 2;
+        if (kind == 's') {
+            const std::string_view literal = pattern.substr(p, pattern.find('%', p) - p);
+            const size_t end = p == pattern.size() ? message.size() : message.find(literal, m);
+            if (end == std::string_view::npos) return false;
+            if (captured != nullptr && !taken) *captured = message.substr(m, end - m);
+            taken = true;
+            m = end;
+            continue;
+        }
+        if (kind == 'd' && m < message.size() && message[m] == '-') ++m;
+        const size_t first = m;
+        while (m < message.size() && (kind == 'x' ? hex_digit(message[m]) : digit(message[m]))) ++m;
+        if (m == first) return false;
+    }
+    return m == message.size();
+}
+
+const Rule* rule_for(std::string_view tag, std::string_view message, std::string_view& captured) {
+    for (const Rule& rule : kRules)
+        if (rule.tag == tag && matches(rule.pattern, message, &captured)) return &rule;
+    return nullptr;
+}
 
 // "YYYY-MM-DD HH:MM:SS;" at `p`, which has at least 20 bytes.
 bool stamp_at(const char* p) {
@@ -158,25 +214,31 @@ std::string error_kind(std::string_view tag, std::string_view message) {
     return key;
 }
 
-// The integer after `prefix` (optional "-"), 0 when there is none.
-int64_t integer_after(std::string_view message, size_t prefix) {
-    size_t i = prefix;
-    const bool negative = i < message.size() && message[i] == '-';
+// The integer at the start of `text` (optional "-"), 0 when there is none.
+int64_t leading_integer(std::string_view text) {
+    size_t i = 0;
+    const bool negative = i < text.size() && text[i] == '-';
     if (negative) ++i;
     int64_t value = 0;
-    for (; i < message.size() && digit(message[i]) && value < 1000000000; ++i) value = value * 10 + (message[i] - '0');
+    for (; i < text.size() && digit(text[i]) && value < 1000000000; ++i) value = value * 10 + (text[i] - '0');
     return negative ? -value : value;
 }
 
-// "6.12" after `prefix`; -1 when it does not start with a digit.
-double decimal_after(std::string_view message, size_t prefix) {
-    if (prefix >= message.size() || !digit(message[prefix])) return -1;
-    double value = static_cast<double>(integer_after(message, prefix));
-    size_t i = prefix;
-    while (i < message.size() && digit(message[i])) ++i;
-    if (i < message.size() && message[i] == '.') {
+// The first number in `text`, 0 when there is none.
+int64_t first_integer(std::string_view text) {
+    const size_t at = text.find_first_of("-0123456789");
+    return at == std::string_view::npos ? 0 : leading_integer(text.substr(at));
+}
+
+// "6.12" at the start of `text`; -1 when it does not start with a digit.
+double leading_decimal(std::string_view text) {
+    if (text.empty() || !digit(text[0])) return -1;
+    double value = static_cast<double>(leading_integer(text));
+    size_t i = 0;
+    while (i < text.size() && digit(text[i])) ++i;
+    if (i < text.size() && text[i] == '.') {
         double scale = 0.1;
-        for (++i; i < message.size() && digit(message[i]); ++i, scale /= 10) value += (message[i] - '0') * scale;
+        for (++i; i < text.size() && digit(text[i]); ++i, scale /= 10) value += (text[i] - '0') * scale;
     }
     return value;
 }
@@ -188,10 +250,20 @@ std::string_view after(std::string_view text, std::string_view marker) {
 
 std::string_view until(std::string_view text, char end) { return text.substr(0, text.find(end)); }
 
-enum Damage : unsigned { kCut = 1, kNulBytes = 2, kStray = 4, kMalformed = 8 };
-constexpr const char* kDamageNames[] = {"cut by a power loss", "NUL bytes", "stray bytes", "malformed entry"};
+enum DamageKind : size_t { kCut, kNulRun, kStray, kMalformed };
+constexpr const char* kDamageNames[] = {"entries cut short", "NUL runs", "stray bytes", "malformed entries"};
 
 enum class Break { kNewline, kNul, kEnd, kSlice };
+
+// Failures of one retried kind waiting for the outcome of the next try.
+struct PendingFailures {
+    int64_t count = 0;
+    int64_t firstEntry = 0;
+    std::string kind, firstText;
+    bool trying = false;       // a try was logged in this wake
+    bool tryFailed = false;    // ... and its failure followed
+    int64_t tryEntry = 0;
+};
 
 }  // namespace
 
@@ -200,19 +272,24 @@ struct LogReport::State {
     LogTotals totals;
     std::string pending;
     int64_t line = 1;
-    unsigned lineDamage = 0;
     bool atLineStart = true;
     bool inEntry = false;  // a following line without a stamp continues this entry
+    bool inNulRun = false;
 
     bool wakeOpen = false;
     Wake wake;
     int64_t lastSeconds = 0;
     int64_t allowance = kClockJump;
     bool rebooting = false;
-    int offered = 0;
+    int offered = 0, failedOffers = 0;
+    int modemUpdates = 0, mcuUpdates = 0;  // installs this wake, for a later failure to take back
     int currentSlot = -1, dataSlot = -1;
     std::string slotIccid[2];
     std::string recordIccid;
+    std::set<std::string> failedPictures;
+    int64_t firstErrorEntry = 0, lastWakeEntry = 0;
+    int unnamedFailures = 0;
+    PendingFailures retried[kRetried];
     std::vector<int64_t> onTimes;
     std::map<std::string, int64_t> errorKinds;
 
@@ -222,8 +299,13 @@ struct LogReport::State {
     void stray(const char* text, size_t length, bool startsLine);
     void entry(const char* text, size_t length, bool cut);
     void interpret(const char* stamp, int64_t seconds, std::string_view tag, int code, std::string_view message);
-    void apply(Meaning meaning, std::string_view message);
-    void tally_error(std::string_view tag, std::string_view message);
+    void apply(Meaning meaning, std::string_view message, std::string_view captured);
+    void failure(std::string_view tag, std::string_view message);
+    void note_try(std::string_view tag, std::string_view message);
+    void settle_retry(size_t rule, bool madeGood);
+    void count_error(const std::string& kind, int64_t count, int64_t entryNumber, const std::string& text);
+    void tally_error(const std::string& kind, int64_t count);
+    void note_damage(DamageKind kind);
     void note_tag(std::string_view tag);
     void advance_clock(int64_t seconds, bool clockSet);
     void open_wake(const char* stamp, int64_t seconds);
@@ -232,14 +314,27 @@ struct LogReport::State {
     void finish();
 };
 
+// Splits the log at line ends and NUL runs. Every byte is looked at a bounded
+// number of times, so a card with a zeroed region reads as fast as a clean one.
 void LogReport::State::add(const char* data, size_t size) {
     const char* p = data;
     const char* end = data + size;
+    const char* newline = nullptr;  // the next line end at or after p, or `end`
     while (p < end) {
-        const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        const char* limit = newline != nullptr ? newline : end;
-        const char* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<size_t>(limit - p)));
-        const char* stop = nul != nullptr ? nul : limit;
+        if (inNulRun) {
+            const char* after = p;
+            while (after < end && *after == '\0') ++after;
+            totals.damage[kNulRun].bytes += after - p;
+            p = after;
+            if (p == end) return;
+            inNulRun = false;
+        }
+        if (newline == nullptr || newline < p) {
+            newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            if (newline == nullptr) newline = end;
+        }
+        const char* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<size_t>(newline - p)));
+        const char* stop = nul != nullptr ? nul : newline;
         const size_t length = static_cast<size_t>(stop - p);
         if (stop == end) {
             keep(p, length);
@@ -253,7 +348,11 @@ void LogReport::State::add(const char* data, size_t size) {
             piece(pending.data(), pending.size(), how);
             pending.clear();
         }
-        p = stop + 1;
+        if (how == Break::kNul) {
+            note_damage(kNulRun);
+            inNulRun = true;
+        }
+        p = stop + (how == Break::kNewline ? 1 : 0);
     }
 }
 
@@ -277,7 +376,6 @@ void LogReport::State::piece(const char* text, size_t length, Break how) {
     while (length > 0 && text[length - 1] == '\r') --length;
     const bool startsLine = atLineStart;
     atLineStart = false;
-    if (how == Break::kNul) lineDamage |= kNulBytes;
     size_t at = length >= kHeaderLength && stamp_at(text) ? 0 : next_stamp(text, length, 0);
     stray(text, at, startsLine);
     while (at < length) {
@@ -293,7 +391,7 @@ void LogReport::State::piece(const char* text, size_t length, Break how) {
 void LogReport::State::stray(const char* text, size_t length, bool startsLine) {
     if (length == 0) return;
     if (startsLine && inEntry && printable(text, length)) return;
-    lineDamage |= kStray;
+    note_damage(kStray);
     inEntry = false;
 }
 
@@ -311,17 +409,17 @@ void LogReport::State::entry(const char* text, size_t length, bool cut) {
         if (i > digits && i < rest.size() && rest[i] == ';') codeEnd = i;
     }
     inEntry = !cut;
-    if (cut) lineDamage |= kCut;
+    if (cut) note_damage(kCut);
     if (codeEnd == std::string_view::npos) {
-        if (!cut) lineDamage |= kMalformed;
+        if (!cut) note_damage(kMalformed);
         advance_clock(seconds, false);
         return;
     }
     const std::string_view tag = rest.substr(0, tagEnd);
     const std::string_view message = rest.substr(codeEnd + 1);
-    const int code = static_cast<int>(integer_after(rest.substr(0, codeEnd), tagEnd + 1));
+    const int code = static_cast<int>(leading_integer(rest.substr(tagEnd + 1, codeEnd - tagEnd - 1)));
     // A cut message is not read for figures, except a power-on that lost only its line end.
-    if (cut && meaning_of(tag, message) != Meaning::kPowerOn) {
+    if (cut && !(tag == "main" && message == "Modem power-on")) {
         advance_clock(seconds, false);
         return;
     }
@@ -331,31 +429,34 @@ void LogReport::State::entry(const char* text, size_t length, bool cut) {
 void LogReport::State::interpret(const char* stamp, int64_t seconds, std::string_view tag, int code,
                                  std::string_view message) {
     note_tag(tag);
-    if (code == 2) tally_error(tag, message);
-    Meaning meaning = meaning_of(tag, message);
+    std::string_view captured;
+    const Rule* rule = rule_for(tag, message, captured);
+    const Meaning meaning = rule != nullptr ? rule->meaning : Meaning::kNone;
     if (meaning == Meaning::kPowerOn) {
         open_wake(stamp, seconds);
         return;
     }
+    if (code == 2) failure(tag, message);
     if (!wakeOpen) {
         ++totals.outsideWakes;
         return;
     }
     advance_clock(seconds, meaning == Meaning::kClockSet);
-    if (code == 2) {
-        ++wake.errors;
-        if (wake.firstError.empty()) wake.firstError = shown(tag, kLongestTag) + ": " + shown(message, kFirstErrorLength);
-        if (tag == "Data") meaning = Meaning::kDataFailed;
-    }
-    rebooting = meaning == Meaning::kReboot || meaning == Meaning::kModemPackage;
+    note_try(tag, message);
+    // An update's reboot, or a rollback's, is the last entry of its wake.
+    rebooting = meaning == Meaning::kReboot || meaning == Meaning::kModemPackage || meaning == Meaning::kRolledBack;
     if (meaning == Meaning::kPowerdown)
         close_wake(Wake::End::kPowerdown);
     else
-        apply(meaning, message);
+        apply(meaning, message, captured);
 }
 
-void LogReport::State::apply(Meaning meaning, std::string_view message) {
+void LogReport::State::apply(Meaning meaning, std::string_view message, std::string_view captured) {
     switch (meaning) {
+    case Meaning::kDataStarted:
+    case Meaning::kDataTryFailed:
+        if (!wake.dataUp) ++wake.dataAttempts;
+        break;
     case Meaning::kDataUp:
         if (!wake.dataUp) {
             wake.dataUp = true;
@@ -363,11 +464,11 @@ void LogReport::State::apply(Meaning meaning, std::string_view message) {
             dataSlot = currentSlot;
         }
         break;
-    case Meaning::kDataFailed:
-        if (!wake.dataUp && wake.dataSeconds < 0) wake.dataSeconds = wake.onSeconds;
+    case Meaning::kBringUpFailed:
+        wake.dataFailed = !wake.dataUp;
         break;
     case Meaning::kIccid: {
-        const int64_t slot = integer_after(message, std::strlen("ICCID (slot #"));
+        const int64_t slot = leading_integer(after(message, "#"));
         if (slot == 0 || slot == 1) {
             currentSlot = static_cast<int>(slot);
             slotIccid[slot] = shown(after(message, "): "), 24);
@@ -375,69 +476,150 @@ void LogReport::State::apply(Meaning meaning, std::string_view message) {
         break;
     }
     case Meaning::kSlotSwitch: {
-        const int64_t slot = integer_after(message, std::strlen("Switch sim card slot: "));
+        const int64_t slot = first_integer(message);
         if (slot == 0 || slot == 1) currentSlot = static_cast<int>(slot);
         break;
     }
     case Meaning::kStatusRecord:
         recordIccid = shown(until(after(message, "\"sim\": \""), '"'), 24);
+        wake.lowBattery = message.find("\"low_battery\"") != std::string_view::npos;
         break;
     case Meaning::kNetwork:
         wake.mcc = shown(until(after(message, "MCC: "), ' '), 4);
         wake.mnc = shown(until(after(message, "MNC: "), ' '), 4);
         break;
     case Meaning::kRadio:
-        wake.radio = shown(message.substr(std::strlen("Signal type: ")), 12);
+        wake.radio = shown(captured, 12);
         break;
-    case Meaning::kSignal: {
-        const int64_t dbm = integer_after(message, std::strlen("Signal strength: "));
-        if (dbm != 0) wake.signalDbm = static_cast<int>(dbm);
+    case Meaning::kSignal:
+        if (const int64_t dbm = first_integer(message); dbm != 0) wake.signalDbm = static_cast<int>(dbm);
         break;
-    }
     case Meaning::kBattery:
-        wake.battery = decimal_after(message, std::strlen("AA: "));
+        wake.battery = leading_decimal(captured);
         break;
     case Meaning::kExternal:
-        wake.external = decimal_after(message, std::strlen("Ext: "));
+        wake.external = leading_decimal(captured);
         break;
     case Meaning::kProcessed:
-        wake.processed += static_cast<int>(integer_after(message, std::strlen("Picture processed: ")));
+        wake.processed += static_cast<int>(first_integer(message));
         break;
     case Meaning::kOffered:
-        offered += static_cast<int>(integer_after(message, std::strlen("Picture to upload: ")));
+        offered += static_cast<int>(first_integer(message));
         break;
     case Meaning::kUploadFailed:
-        ++wake.uploadsFailed;
+        // Each refusal of an offered picture takes one from the offers; the
+        // picture counts once as failed however often it was refused.
+        ++failedOffers;
+        if (failedPictures.size() < kPictureNamesKept) failedPictures.insert(shown(captured, 64));
+        break;
+    case Meaning::kUploadFailedUnnamed:
+        ++failedOffers;
+        ++unnamedFailures;
         break;
     case Meaning::kSimWait:
         ++wake.requests;
         // The module waits that many minutes without an entry.
-        allowance = integer_after(message, std::strlen("Wait for sim update for ")) * 60 + kClockJump;
+        allowance = first_integer(message) * 60 + kClockJump;
         break;
     case Meaning::kRequest:
         ++wake.requests;
         break;
-    case Meaning::kUpdate:
+    case Meaning::kModemUpdate:
     case Meaning::kModemPackage:
         ++wake.updates;
+        ++modemUpdates;
         break;
-    case Meaning::kUpdateRefused:
-        if (wake.updates > 0) --wake.updates;
+    case Meaning::kMcuUpdate:
+        ++wake.updates;
+        ++mcuUpdates;
+        break;
+    case Meaning::kMcuFailed:
+        wake.mcuFlashFailed = true;
+        if (mcuUpdates > 0) {
+            --mcuUpdates;
+            --wake.updates;
+        }
+        break;
+    case Meaning::kRolledBack:
+        wake.rolledBack = true;
+        if (modemUpdates > 0) {
+            --modemUpdates;
+            --wake.updates;
+        }
         break;
     default:
         break;
     }
 }
 
-void LogReport::State::tally_error(std::string_view tag, std::string_view message) {
-    std::string kind = error_kind(tag, message);
+// An entry at code 2: an error unless the daemon logs a success that way, or
+// a later try makes it good.
+void LogReport::State::failure(std::string_view tag, std::string_view message) {
+    for (size_t i = 0; i < kRetried; ++i) {
+        const NotAnError& rule = kNotErrors[i];
+        if (rule.tag != tag || !matches(rule.pattern, message)) continue;
+        if (rule.retry.empty()) return;
+        if (!wakeOpen) break;
+        PendingFailures& waiting = retried[i];
+        if (waiting.count++ == 0) {
+            waiting.firstEntry = totals.entries;
+            waiting.kind = error_kind(tag, message);
+            waiting.firstText = shown(tag, kLongestTag) + ": " + shown(message, kFirstErrorLength);
+        }
+        waiting.tryFailed = true;
+        return;
+    }
+    count_error(error_kind(tag, message), 1, totals.entries,
+                shown(tag, kLongestTag) + ": " + shown(message, kFirstErrorLength));
+}
+
+// A new try: the one before it was good when its failure did not follow.
+void LogReport::State::note_try(std::string_view tag, std::string_view message) {
+    for (size_t i = 0; i < kRetried; ++i) {
+        const NotAnError& rule = kNotErrors[i];
+        if (rule.retry.empty() || rule.tag != tag || message != rule.retry) continue;
+        PendingFailures& waiting = retried[i];
+        if (waiting.trying && !waiting.tryFailed) settle_retry(i, true);
+        waiting.trying = true;
+        waiting.tryFailed = false;
+        waiting.tryEntry = totals.entries;
+    }
+}
+
+// Failures waiting for a try become errors, or are forgotten when a try made them good.
+void LogReport::State::settle_retry(size_t rule, bool madeGood) {
+    PendingFailures& waiting = retried[rule];
+    if (waiting.count > 0 && !madeGood) count_error(waiting.kind, waiting.count, waiting.firstEntry, waiting.firstText);
+    waiting = PendingFailures{};
+}
+
+void LogReport::State::count_error(const std::string& kind, int64_t count, int64_t entryNumber,
+                                   const std::string& text) {
+    tally_error(kind, count);
+    if (!wakeOpen) return;
+    wake.errors += static_cast<int>(count);
+    if (wake.firstError.empty() || entryNumber < firstErrorEntry) {
+        wake.firstError = text;
+        firstErrorEntry = entryNumber;
+    }
+}
+
+void LogReport::State::tally_error(const std::string& kind, int64_t count) {
     auto found = errorKinds.find(kind);
     if (found != errorKinds.end())
-        ++found->second;
+        found->second += count;
     else if (errorKinds.size() < kErrorKinds)
-        errorKinds.emplace(std::move(kind), 1);
+        errorKinds.emplace(kind, count);
     else
-        ++errorKinds["(other errors)"];
+        errorKinds["(other errors)"] += count;
+}
+
+void LogReport::State::note_damage(DamageKind kind) {
+    Damage& damage = totals.damage[kind];
+    ++damage.count;
+    if (damage.firstLines.size() < kLinesNamed &&
+        (damage.firstLines.empty() || damage.firstLines.back() != line))
+        damage.firstLines.push_back(line);
 }
 
 void LogReport::State::note_tag(std::string_view tag) {
@@ -454,6 +636,7 @@ void LogReport::State::note_tag(std::string_view tag) {
 // clock being set, not time spent.
 void LogReport::State::advance_clock(int64_t seconds, bool clockSet) {
     if (!wakeOpen) return;
+    lastWakeEntry = totals.entries;
     const int64_t gap = seconds - lastSeconds;
     if (gap < 0 || gap > allowance || (clockSet && gap > 2))
         ++wake.clockJumps;
@@ -472,18 +655,30 @@ void LogReport::State::open_wake(const char* stamp, int64_t seconds) {
     lastSeconds = seconds;
     allowance = kClockJump;
     rebooting = false;
-    offered = 0;
+    offered = failedOffers = 0;
+    modemUpdates = mcuUpdates = 0;
     currentSlot = dataSlot = -1;
     slotIccid[0].clear();
     slotIccid[1].clear();
     recordIccid.clear();
+    failedPictures.clear();
+    unnamedFailures = 0;
+    firstErrorEntry = 0;
 }
 
 void LogReport::State::close_wake(Wake::End end) {
+    // The last try was good when the wake went on past it without its failure.
+    for (size_t i = 0; i < kRetried; ++i) {
+        const PendingFailures& waiting = retried[i];
+        const bool goneOn = end != Wake::End::kPowerLost || lastWakeEntry > waiting.tryEntry;
+        settle_retry(i, waiting.trying && !waiting.tryFailed && goneOn);
+    }
     wakeOpen = false;
     wake.end = end;
     wake.startSeconds = lastSeconds >= kClockKnownFrom ? lastSeconds - wake.onSeconds : 0;
-    wake.uploaded = std::max(0, offered - wake.uploadsFailed);
+    wake.uploaded = std::max(0, offered - failedOffers);
+    wake.uploadsFailed = static_cast<int>(failedPictures.size()) + unnamedFailures;
+    wake.dataFailed = !wake.dataUp && (wake.dataAttempts > 0 || wake.dataFailed);
     // The card in use: the one the camera record names, else the one the data call came up on.
     int slot = dataSlot >= 0 ? dataSlot : currentSlot;
     for (int i = 0; i < 2; ++i)
@@ -494,6 +689,7 @@ void LogReport::State::close_wake(Wake::End end) {
     ++totals.wakes;
     if (end == Wake::End::kPowerLost) ++totals.powerLost;
     if (!wake.dataUp) ++totals.withoutDataCall;
+    if (wake.dataFailed) ++totals.dataCallFailed;
     totals.picturesUploaded += wake.uploaded;
     totals.uploadsFailed += wake.uploadsFailed;
     totals.clockJumps += wake.clockJumps;
@@ -506,16 +702,6 @@ void LogReport::State::close_wake(Wake::End end) {
 }
 
 void LogReport::State::end_line() {
-    if (lineDamage != 0) {
-        ++totals.unreadable;
-        for (size_t kind = 0; kind < totals.damaged.size(); ++kind) {
-            if ((lineDamage & (1u << kind)) == 0) continue;
-            DamagedLines& damaged = totals.damaged[kind];
-            ++damaged.count;
-            if (damaged.first.size() < kLinesNamed) damaged.first.push_back(line);
-        }
-    }
-    lineDamage = 0;
     ++line;
     atLineStart = true;
 }
@@ -543,7 +729,7 @@ void LogReport::State::finish() {
 
 LogReport::LogReport(WakeSink sink) : state_(std::make_unique<State>()) {
     state_->sink = std::move(sink);
-    for (const char* name : kDamageNames) state_->totals.damaged.push_back(DamagedLines{name, 0, {}});
+    for (const char* name : kDamageNames) state_->totals.damage.push_back(Damage{name, 0, 0, {}});
 }
 
 LogReport::~LogReport() = default;
@@ -562,134 +748,4 @@ bool log_report_file(const char* path, LogReport& report) {
     size_t got = 0;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) report.add(buffer.data(), got);
     return std::ferror(file.get()) == 0;
-}
-
-std::string duration_text(int64_t seconds) {
-    char text[32];
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%lld:%02d:%02d", static_cast<long long>(seconds / 3600),
-                      static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
-    return text;
-}
-
-namespace {
-
-const char* end_text(Wake::End end) {
-    switch (end) {
-    case Wake::End::kPowerdown: return "off";
-    case Wake::End::kReboot: return "reboot";
-    default: return "LOST";
-    }
-}
-
-std::string data_text(const Wake& wake) {
-    if (wake.dataSeconds < 0) return "-";
-    return (wake.dataUp ? "" : "fail ") + duration_text(wake.dataSeconds);
-}
-
-std::string network_text(const Wake& wake) {
-    if (wake.mcc.empty() && wake.radio.empty()) return "-";
-    return wake.mcc + "/" + wake.mnc + " " + wake.radio;
-}
-
-// With the decimals the daemon logs.
-std::string volts_text(double volts, int decimals) {
-    if (volts < 0) return "-";
-    char text[16];
-    std::snprintf(text, sizeof text, "%.*f", decimals, volts);
-    return text;
-}
-
-std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
-
-// Name and width of each column; a negative width aligns left.
-struct Column {
-    const char* name;
-    int width;
-};
-constexpr Column kColumns[] = {{"wake", 4},  {"start", -19}, {"on", 8},   {"end", -6},  {"data", 9},
-                               {"slot", 4},  {"ICCID", -20}, {"network", -14}, {"dBm", 4}, {"AA", 5},
-                               {"ext", 5},   {"proc", 4},    {"up", 3},   {"fail", 4},  {"req", 3},
-                               {"upd", 3},   {"err", 3},     {"first error", 0}};
-
-std::string table_line(const std::vector<std::string>& cells) {
-    std::string out;
-    for (size_t i = 0; i < cells.size(); ++i) {
-        const int width = kColumns[i].width;
-        const size_t pad = static_cast<size_t>(width < 0 ? -width : width);
-        const std::string& cell = cells[i];
-        std::string fill(cell.size() < pad ? pad - cell.size() : 0, ' ');
-        if (i > 0) out += ' ';
-        out += width < 0 ? cell + fill : fill + cell;
-    }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    return out;
-}
-
-}  // namespace
-
-std::vector<std::string> wake_columns() {
-    std::vector<std::string> names;
-    for (const Column& column : kColumns) names.emplace_back(column.name);
-    return names;
-}
-
-std::vector<std::string> wake_cells(const Wake& wake) {
-    return {std::to_string(wake.number),
-            wake.start,
-            duration_text(wake.onSeconds),
-            end_text(wake.end),
-            data_text(wake),
-            wake.simSlot >= 0 ? std::to_string(wake.simSlot) : "-",
-            or_dash(wake.iccid),
-            network_text(wake),
-            wake.signalDbm != 0 ? std::to_string(wake.signalDbm) : "-",
-            volts_text(wake.battery, 2),
-            volts_text(wake.external, 1),
-            std::to_string(wake.processed),
-            std::to_string(wake.uploaded),
-            std::to_string(wake.uploadsFailed),
-            std::to_string(wake.requests),
-            std::to_string(wake.updates),
-            std::to_string(wake.errors),
-            wake.firstError};
-}
-
-std::string wake_table_header() { return table_line(wake_columns()); }
-
-std::string wake_table_row(const Wake& wake) { return table_line(wake_cells(wake)); }
-
-std::string totals_text(const LogTotals& totals) {
-    std::string out = "Wakes: " + std::to_string(totals.wakes) + ", ended by a power loss: " +
-                      std::to_string(totals.powerLost) + ", without a data call: " +
-                      std::to_string(totals.withoutDataCall) + "\n";
-    out += "Pictures uploaded: " + std::to_string(totals.picturesUploaded) +
-           " (uploads refused or failed: " + std::to_string(totals.uploadsFailed) + ")\n";
-    out += "On-time: median " + duration_text(totals.medianOnSeconds) + ", longest " +
-           duration_text(totals.longestOnSeconds) + " (wake " + std::to_string(totals.longestWake) + ")\n";
-    out += "Clock jumps left out of on-times: " + std::to_string(totals.clockJumps) + "\n";
-    out += "Most frequent errors:" + std::string(totals.topErrors.empty() ? " none\n" : "\n");
-    for (const auto& [kind, count] : totals.topErrors) {
-        char line[160];
-        std::snprintf(line, sizeof line, "%8lld  %s\n", static_cast<long long>(count), kind.c_str());
-        out += line;
-    }
-    out += "Lines: " + std::to_string(totals.lines) + " (" + std::to_string(totals.entries) +
-           " entries), unreadable: " + std::to_string(totals.unreadable);
-    for (const DamagedLines& damaged : totals.damaged) {
-        if (damaged.count == 0) continue;
-        out += std::string("; ") + damaged.what + ": " + std::to_string(damaged.count) + " (line";
-        for (size_t i = 0; i < damaged.first.size(); ++i) out += (i == 0 ? " " : ", ") + std::to_string(damaged.first[i]);
-        out += damaged.count > static_cast<int64_t>(damaged.first.size()) ? ", ...)" : ")";
-    }
-    out += "\n";
-    if (totals.outsideWakes > 0) out += "Entries outside a wake: " + std::to_string(totals.outsideWakes) + "\n";
-    if (totals.unknownTagEntries > 0) {
-        out += "Entries with an unknown tag: " + std::to_string(totals.unknownTagEntries) + " (";
-        for (size_t i = 0; i < totals.unknownTags.size(); ++i) out += (i == 0 ? "" : ", ") + totals.unknownTags[i];
-        out += ")\n";
-    }
-    return out;
 }
