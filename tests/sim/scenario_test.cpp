@@ -1,6 +1,8 @@
 // Scenario files as a newcomer writes them, and a scenario played on the board.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,6 +27,13 @@ TEST(ScenarioReader, NamesTheMisspeltMemberOrTheSyntaxErrorAndWhereItIs) {
         {"{\n  \"steps\": [\n    {\"send\": \"qz+cell\\r\"}\n    {}\n  ]\n}",
          ":4:5: JSON syntax error: array value separator ',' expected"},
         {"{\"clock_speed\": 4,\n", ":2:1: JSON syntax error: the file ends inside the JSON"},
+        {R"({"modem": {"data_call": {"result": "failed"}}})",
+         R"(: modem.data_call.result: "failed" is not one of "connect", "fail", "refuse")"},
+        {R"({"modem": {"data_call": ["refuse", "conect"]}})", R"(: modem.data_call[1]: "conect" is not one of)"},
+        {R"({"modem": {"signal": {"LTE": -100}}})", R"(: modem.signal: unknown name "LTE" (known: gsm, wcdma,)"},
+        {R"({"camera_card": {"pictures": -1}})", ": camera_card.pictures: -1 is not a whole number from 0 to 10000"},
+        {R"({"cloud": {}, "update_package": {"firmware_file": "/nonexistent.hex"}})",
+         ": update_package.firmware_file: cannot read /nonexistent.hex: No such file or directory"},
     };
     TestRoot folder;
     for (const auto& row : rows) {
@@ -88,6 +97,30 @@ TEST(ScenarioRun, StepWaitsForTheDataCallAndTheCloudFilesCanBeOpened) {
     EXPECT_EQ(sim_read_file(options.root + "/sim/cloud/PICT0001.JPG").rfind("\xFF\xD8", 0), 0u);
     EXPECT_NE(transcript.find("copied to " + options.root + "/sim/cloud/"), std::string::npos);
     EXPECT_EQ(sim_sanitizer_report(sim_read_file(options.root + "/sim/daemon.out")), "");
+}
+
+// SIGTERM (as `timeout` sends) stops the run at once: the daemon goes and the
+// transcript so far is printed.
+TEST(ScenarioRun, SigtermStopsTheDaemonAndPrintsTheTranscript) {
+    TestRoot folder;
+    const std::string file = folder.path("/scenario.json");
+    sim_write_file(file, R"({"steps": [{"expect": "RDY\r\n"}, {"expect": "never", "within": 300}]})");
+    SimBoard::Options options;
+    options.root = folder.path("/board");
+    scenario_stop_on_signals(options);
+    std::ostringstream out;
+    auto run = std::async(std::launch::async, [&] { return run_scenario(file, options, out); });
+    while (sim_read_file(options.root + "/media/sdcard/log.txt").find("Modem power-on") == std::string::npos)
+        ASSERT_EQ(run.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    kill(getpid(), SIGTERM);
+    EXPECT_EQ(run.get(), 128 + SIGTERM);
+    for (int stop : {SIGINT, SIGTERM}) signal(stop, SIG_DFL);
+    const std::string transcript = out.str();
+    EXPECT_NE(transcript.find("== Event log"), std::string::npos);
+    EXPECT_NE(transcript.find("Scenario stopped by SIGTERM at steps["), std::string::npos) << transcript;
+    const size_t started = transcript.find("qz_daemon started, pid ");
+    ASSERT_NE(started, std::string::npos);
+    EXPECT_NE(kill(std::stoi(transcript.substr(started + 23)), 0), 0) << "the daemon is still running";
 }
 
 }  // namespace
