@@ -15,7 +15,8 @@ namespace {
 
 // 20,000 wakes, 80 a day over 250 days with ten days without a wake after
 // the hundredth; on day 10 a wake loses its power, on day 20 one has no data
-// call, on day 30 one fails an upload, and one error text holds markup.
+// call, and among the last wakes one fails an upload with a long text that
+// holds markup.
 std::string long_log() {
     std::string log;
     char stamp[32];
@@ -34,7 +35,9 @@ std::string long_log() {
         entry(at + 2, wake == 20 * 80 ? "Data;2;Profile index 3 start data call failure: 0x0" : "Data;0;Data activated");
         entry(at + 3, "cellular;0;Signal strength: -95");
         entry(at + 4, "upload;0;Picture to upload: 1");
-        if (wake == 30 * 80) entry(at + 5, "sync;2;File transfer failed for <b>PICT0001.JPG</b>: 403; kept");
+        if (wake == 19800)
+            entry(at + 5, ("sync;2;File transfer failed for <b>PICT0001.JPG</b>: 403; kept for the next sync" +
+                           std::string(8, ' ') + std::string(60, 'x')).c_str());
         if (wake != 10 * 80) entry(at + 25 + wake % 40, "main;0;Modem powerdown");
     }
     return log;

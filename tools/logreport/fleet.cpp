@@ -11,7 +11,7 @@ namespace {
 constexpr int64_t kDay = 86400;
 constexpr int64_t kRecent = 30 * kDay;
 constexpr double kSilentDays = 2;
-constexpr double kNoDataShare = 0.25;
+constexpr double kNoDataShare = 0.1;
 
 // Least-squares slope of the readings, in volts per 30 days; false without a day between them.
 bool battery_trend(const std::vector<int64_t>& times, const std::vector<double>& volts, double& trend) {
@@ -59,10 +59,9 @@ Need need_of(const Camera& camera, int64_t newest) {
     if (camera.lowBattery) return {2, -camera.battery, "low battery"};
     const double noData = camera.recentWakes > 0 ? double(camera.recentWithoutData) / camera.recentWakes : 0;
     if (noData >= kNoDataShare) return {3, noData, "no data " + percent_text(camera.recentWithoutData, camera.recentWakes)};
-    if (camera.recentUploadsFailed > 0)
-        return {4, double(camera.recentUploadsFailed), std::to_string(camera.recentUploadsFailed) + " uploads failed"};
-    if (camera.recentRolledBack || camera.recentMcuFlashFailed) return {5, 0, "update failed"};
-    return {6, camera.trendKnown ? -camera.trend : 0, ""};
+    if (camera.recentRolledBack || camera.recentMcuFlashFailed) return {4, 0, "update failed"};
+    // Nothing calls for a visit: the most wakes without a data call, then the battery falling fastest.
+    return {5, noData * 10 + (camera.trendKnown ? -camera.trend : 0), ""};
 }
 
 std::string volts_text(double volts, const char* format) {
@@ -178,13 +177,20 @@ std::string fleet_table(const std::vector<Camera>& cameras) {
 bool write_fleet_page(FILE* out, const char* title, const std::vector<Camera>& cameras) {
     std::string page = page_start("Fleet: " + std::string(title)) +
                        "<p>The camera that needs a visit first is at the top. Recent figures cover the 30 days up to "
-                       "each camera's last wake; the battery line shows its AA readings over them.</p>"
+                       "each camera's last wake; the battery lines show the AA readings over them, all on one scale.</p>"
                        "<div class=\"scroll\"><table id=\"fleet\"><thead><tr>";
     for (size_t i = 0; i < std::size(kColumns); ++i) {
         page += "<th>" + html_escaped(kColumns[i]) + "</th>";
         if (i == 3) page += "<th>battery, 30 days</th>";
     }
     page += "</tr></thead><tbody>";
+    double low = INFINITY, high = -INFINITY;
+    for (const Camera& camera : cameras)
+        for (double volts : camera.batteries)
+            if (!std::isnan(volts)) {
+                low = std::min(low, volts);
+                high = std::max(high, volts);
+            }
     for (const Camera& camera : cameras) {
         const std::vector<std::string> cells = cells_of(camera);
         page += "<tr class=\"camera\">";
@@ -195,8 +201,8 @@ bool write_fleet_page(FILE* out, const char* title, const std::vector<Camera>& c
                            : html_escaped(cells[i]);
             page += "</td>";
             if (i == 3)
-                page += "<td>" + sparkline(camera.times, camera.batteries, camera.lastTime - kRecent, camera.lastTime,
-                                           ("AA batteries of " + camera.name + ", 30 days").c_str()) +
+                page += "<td>" + sparkline(camera.times, camera.batteries, camera.lastTime - kRecent, camera.lastTime, low,
+                                           high, "AA batteries of " + camera.name + " over 30 days") +
                         "</td>";
         }
         page += "</tr>";

@@ -31,9 +31,10 @@ struct Camera {
 // The figures of one log's wakes and totals.
 Camera camera_of(const std::string& name, const std::vector<Wake>& wakes, const LogTotals& totals);
 // The cameras ordered by need of a visit, each with the reason: an unreadable
-// log, no wake for more than two days while others woke, low battery, wakes
-// without a data call, failed uploads, a failed update; then the battery
-// falling fastest.
+// log, no wake for more than two days while others woke, low battery (as the
+// camera record said), a tenth or more of the recent wakes without a data
+// call, a failed update; then the most wakes without a data call and the
+// battery falling fastest.
 void fleet_order(std::vector<Camera>& cameras);
 std::string fleet_table(const std::vector<Camera>& cameras);
 // The fleet as a page, each camera linked to its own page.

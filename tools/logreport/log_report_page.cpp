@@ -20,7 +20,7 @@ constexpr double kWidth = 900, kHeight = 220;
 constexpr double kLeft = 60, kRight = 20, kTop = 24, kBottom = 30;
 constexpr double kPlotWidth = kWidth - kLeft - kRight;
 constexpr int64_t kDay = 86400;
-constexpr size_t kMostMarks = 410;  // banded charts: at least two pixels a mark
+constexpr size_t kMostMarks = static_cast<size_t>(kPlotWidth);  // a mark per day, or per few days beyond a pixel a day
 constexpr size_t kWakesInFull = 500;
 constexpr size_t kDayRows = 1000, kMonthRows = 600;
 constexpr double kGapInWakes = 4;  // a gap of more wakes' time than this breaks a line

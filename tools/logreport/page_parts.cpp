@@ -67,23 +67,15 @@ std::string date_text(int64_t seconds, bool withTime) {
 }
 
 std::string sparkline(const std::vector<int64_t>& times, const std::vector<double>& values, int64_t from,
-                      int64_t to, const char* title) {
+                      int64_t to, double low, double high, const std::string& title) {
     constexpr double kSparkWidth = 120, kSparkHeight = 24;
-    double low = INFINITY, high = -INFINITY;
-    for (size_t i = 0; i < values.size() && i < times.size(); ++i)
-        if (!std::isnan(values[i]) && times[i] >= from) {
-            low = std::min(low, values[i]);
-            high = std::max(high, values[i]);
-        }
     std::string points;
-    if (high >= low && to > from) {
-        const double range = std::max(high - low, 0.05);
-        for (size_t i = 0; i < values.size() && i < times.size(); ++i) {
-            if (std::isnan(values[i]) || times[i] < from) continue;
-            const double x = static_cast<double>(times[i] - from) / static_cast<double>(to - from) * (kSparkWidth - 2) + 1;
-            const double y = kSparkHeight - 2 - (values[i] - low) / range * (kSparkHeight - 4);
-            points += (points.empty() ? "" : " ") + svg_number(x) + "," + svg_number(y);
-        }
+    const double range = std::max(high - low, 0.05);
+    for (size_t i = 0; i < values.size() && i < times.size() && to > from; ++i) {
+        if (std::isnan(values[i]) || times[i] < from) continue;
+        const double x = static_cast<double>(times[i] - from) / static_cast<double>(to - from) * (kSparkWidth - 2) + 1;
+        const double y = kSparkHeight - 2 - (values[i] - low) / range * (kSparkHeight - 4);
+        points += (points.empty() ? "" : " ") + svg_number(x) + "," + svg_number(y);
     }
     return "<svg class=\"spark\" width=\"" + svg_number(kSparkWidth) + "\" height=\"" + svg_number(kSparkHeight) +
            "\" viewBox=\"0 0 " + svg_number(kSparkWidth) + " " + svg_number(kSparkHeight) + "\"><title>" +
