@@ -722,7 +722,7 @@ void LogReport::State::finish() {
     std::vector<std::pair<std::string, int64_t>> kinds(errorKinds.begin(), errorKinds.end());
     const size_t top = std::min(kinds.size(), kTopErrors);
     std::partial_sort(kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(top), kinds.end(),
-                      [](const auto& a, const auto& b) { return a.second > b.second; });
+                      [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; });
     kinds.resize(top);
     totals.topErrors = std::move(kinds);
 }
