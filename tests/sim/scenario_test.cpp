@@ -104,20 +104,21 @@ TEST(ScenarioRun, StepWaitsForTheDataCallAndTheCloudFilesCanBeOpened) {
 TEST(ScenarioRun, SigtermStopsTheDaemonAndPrintsTheTranscript) {
     TestRoot folder;
     const std::string file = folder.path("/scenario.json");
-    sim_write_file(file, R"({"steps": [{"expect": "RDY\r\n"}, {"expect": "never", "within": 300}]})");
+    sim_write_file(file, R"({"steps": [{"expect": "RDY\r\n", "send": "qz+setbatt 612 125\r"}, {"expect": "never", "within": 300}]})");
     SimBoard::Options options;
     options.root = folder.path("/board");
     scenario_stop_on_signals(options);
     std::ostringstream out;
     auto run = std::async(std::launch::async, [&] { return run_scenario(file, options, out); });
-    while (sim_read_file(options.root + "/media/sdcard/log.txt").find("Modem power-on") == std::string::npos)
+    while (sim_read_file(options.root + "/media/sdcard/log.txt").find("AA: 6.12v") == std::string::npos)
         ASSERT_EQ(run.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
     kill(getpid(), SIGTERM);
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "the run goes on";
     EXPECT_EQ(run.get(), 128 + SIGTERM);
     for (int stop : {SIGINT, SIGTERM}) signal(stop, SIG_DFL);
     const std::string transcript = out.str();
     EXPECT_NE(transcript.find("== Event log"), std::string::npos);
-    EXPECT_NE(transcript.find("Scenario stopped by SIGTERM at steps["), std::string::npos) << transcript;
+    EXPECT_NE(transcript.find("Scenario stopped by SIGTERM at steps[1]\n"), std::string::npos) << transcript;
     const size_t started = transcript.find("qz_daemon started, pid ");
     ASSERT_NE(started, std::string::npos);
     EXPECT_NE(kill(std::stoi(transcript.substr(started + 23)), 0), 0) << "the daemon is still running";
