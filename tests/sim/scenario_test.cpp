@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cloud_emulator.h"
 #include "scenario.h"
 #include "scenario_reader.h"
 #include "sim_files.h"
@@ -122,6 +123,16 @@ TEST(ScenarioRun, SigtermStopsTheDaemonAndPrintsTheTranscript) {
     const size_t started = transcript.find("qz_daemon started, pid ");
     ASSERT_NE(started, std::string::npos);
     EXPECT_NE(kill(std::stoi(transcript.substr(started + 23)), 0), 0) << "the daemon is still running";
+}
+
+// A service stopped as soon as it started ends every time (a scenario that
+// fails before the daemon starts does just that).
+TEST(CloudEmulator, StopsRightAfterItStarted) {
+    for (int round = 0; round < 30; ++round) {
+        CloudEmulator cloud(CloudScenario{});
+        ASSERT_TRUE(cloud.start());
+        cloud.stop();
+    }
 }
 
 }  // namespace
