@@ -300,6 +300,7 @@ struct LogReport::State {
     void entry(const char* text, size_t length, bool cut);
     void interpret(const char* stamp, int64_t seconds, std::string_view tag, int code, std::string_view message);
     void apply(Meaning meaning, std::string_view message, std::string_view captured);
+    void take_back(int& installs);
     void failure(std::string_view tag, std::string_view message);
     void note_try(std::string_view tag, std::string_view message);
     void settle_retry(size_t rule, bool madeGood);
@@ -535,21 +536,22 @@ void LogReport::State::apply(Meaning meaning, std::string_view message, std::str
         break;
     case Meaning::kMcuFailed:
         wake.mcuFlashFailed = true;
-        if (mcuUpdates > 0) {
-            --mcuUpdates;
-            --wake.updates;
-        }
+        take_back(mcuUpdates);
         break;
     case Meaning::kRolledBack:
         wake.rolledBack = true;
-        if (modemUpdates > 0) {
-            --modemUpdates;
-            --wake.updates;
-        }
+        take_back(modemUpdates);
         break;
     default:
         break;
     }
+}
+
+// A part that failed after its install this wake is not installed after all.
+void LogReport::State::take_back(int& installs) {
+    if (installs == 0) return;
+    --installs;
+    --wake.updates;
 }
 
 // An entry at code 2: an error unless the daemon logs a success that way, or

@@ -254,6 +254,18 @@ std::string failure_marks(const TimeLine& time, const Marks& marks) {
     return out;
 }
 
+// The failure marks, the legend of the series and the marks, and the chart's end.
+std::string chart_end(const TimeLine& time, const std::vector<Series>& series, const std::vector<Marks>& marks) {
+    std::string out;
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const Series& one : series) entries.emplace_back(one.name, one.css);
+    for (const Marks& kind : marks) {
+        out += failure_marks(time, kind);
+        entries.emplace_back(kind.name, kind.css);
+    }
+    return out + legend(entries) + "</svg>";
+}
+
 // The points of one series, split where the time line has a gap.
 std::vector<std::vector<std::pair<size_t, Spread>>> runs_of(const TimeLine& time, const Series& series) {
     std::vector<std::vector<std::pair<size_t, Spread>>> runs;
@@ -307,13 +319,7 @@ std::string line_chart(const char* id, const char* title, const char* unit, cons
                "\" width=\"2\" height=\"" + svg_number(kHeight - kTop - kBottom) + "\"><title>" + html_escaped(text) +
                "</title></rect>";
     }
-    std::vector<std::pair<std::string, std::string>> entries;
-    for (const Series& one : series) entries.emplace_back(one.name, one.css);
-    for (const Marks& kind : marks) {
-        out += failure_marks(time, kind);
-        entries.emplace_back(kind.name, kind.css);
-    }
-    return out + legend(entries) + "</svg>";
+    return out + chart_end(time, series, marks);
 }
 
 // Bars side by side: per wake, or a mark's sum.
@@ -343,13 +349,7 @@ std::string bar_chart(const char* id, const char* title, const char* unit, const
                    "</title></rect>";
         }
     }
-    std::vector<std::pair<std::string, std::string>> entries;
-    for (const Series& one : sums) entries.emplace_back(one.name, one.css);
-    for (const Marks& kind : marks) {
-        out += failure_marks(time, kind);
-        entries.emplace_back(kind.name, kind.css);
-    }
-    return out + legend(entries) + "</svg>";
+    return out + chart_end(time, sums, marks);
 }
 
 template <typename Figure>
