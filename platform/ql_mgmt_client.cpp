@@ -122,7 +122,8 @@ int start_call(const void* record) {
     if (call.connected || call.pending) return 0;
     const size_t attempt = sim_modem::next_call_attempt();
     const sim_modem::DataCall plan = sim_modem::data_call(sim_modem::scenario(), attempt);
-    sim_modem::log("data call start: profile %d, outcome %zu: %s", request.profile_index, attempt, plan.result.c_str());
+    sim_modem::log("data call start: profile %d, outcome %zu: %s", request.profile_index, attempt,
+                   plan.result.c_str());
     if (plan.result == "refuse") {
         g_calls.erase(request.profile_index);
         return kFailure;

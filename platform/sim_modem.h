@@ -52,7 +52,7 @@ struct Scenario {
     Card slots[2];
     std::map<std::string, int> signal;  // "gsm", "wcdma", "tdscdma", "lte", "cdma", "hdr"
     Network network;
-    std::vector<DataCall> dataCalls;  // the outcome of each start request in turn, the last repeating
+    std::vector<DataCall> dataCalls;  // each start request's outcome in turn, the last repeating
     uint32_t mcmInit = 0;  // result of mcm_client_init
     int mcmRelease = 0;    // result of mcm_client_release
     int mgmtOpen = 0;      // result of ql_mgmt_client_open

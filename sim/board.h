@@ -25,7 +25,8 @@ public:
         bool withSdCard = true;
         bool withMcuPort = true;
         LoaderFaults loaderFaults;  // how the MCU's loader misbehaves
-        const std::atomic<int>* stop = nullptr;  // once set (to a signal's number), every wait ends at once
+        // Once set (to a signal's number), every wait of the board ends at once.
+        const std::atomic<int>* stop = nullptr;
     };
     struct Received {
         std::chrono::steady_clock::time_point when;

@@ -425,7 +425,8 @@ bool CloudEmulator::start() {
     s.listener = std::thread(&State::serve, &s);
     // The server's stop() ends a listen only once it has begun: a service
     // stopped at once would otherwise be waited for forever.
-    while (!s.server->is_running() && !s.listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!s.server->is_running() && !s.listenEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

@@ -70,9 +70,12 @@ bool wait_log(SimBoard& board, const std::string& text, milliseconds within) {
 // Plays one step; why it failed, empty when it did not.
 std::string play_step(SimBoard& board, json_object* step) {
     if (auto note = text_member(step, "note"); !note.empty()) board.note(note);
-    if (double pause = seconds_member(step, "pause"); pause >= 0)
-        for (const auto end = Clock::now() + ms(pause); Clock::now() < end && board.stopped_by() == 0;)
-            std::this_thread::sleep_for(std::min(milliseconds(50), std::chrono::duration_cast<milliseconds>(end - Clock::now())));
+    if (double pause = seconds_member(step, "pause"); pause >= 0) {
+        const auto end = Clock::now() + ms(pause);
+        while (Clock::now() < end && board.stopped_by() == 0)
+            std::this_thread::sleep_for(
+                std::min(milliseconds(50), std::chrono::duration_cast<milliseconds>(end - Clock::now())));
+    }
     double within = seconds_member(step, "within");
     if (within < 0) within = 10;
     const std::string logged = text_member(step, "wait_log");
@@ -200,7 +203,8 @@ void report(const SimBoard& board, const CloudEmulator* cloud, std::ostream& out
 std::string play_steps(SimBoard& board, json_object* scenario) {
     json_object* steps = json_member_array(scenario, "steps");
     for (size_t i = 0; steps && i < json_object_array_length(steps); ++i) {
-        std::string failure = board.stopped_by() == 0 ? play_step(board, json_object_array_get_idx(steps, i)) : "";
+        json_object* step = json_object_array_get_idx(steps, i);
+        std::string failure = board.stopped_by() == 0 ? play_step(board, step) : "";
         if (board.stopped_by() != 0) return "steps[" + std::to_string(i) + "]";
         if (!failure.empty()) return "steps[" + std::to_string(i) + "]: " + failure;
     }
@@ -242,7 +246,8 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     if (failure.empty() && !board.start_daemon()) failure = "qz_daemon did not start";
     if (failure.empty()) failure = play_steps(board, scenario.get());
     const int signal = board.stopped_by();
-    if (signal != 0) failure = "by SIG" + std::string(sigabbrev_np(signal)) + (failure.empty() ? "" : " at " + failure);
+    if (signal != 0)
+        failure = "by SIG" + std::string(sigabbrev_np(signal)) + (failure.empty() ? "" : " at " + failure);
     if (!failure.empty()) board.note((signal != 0 ? "stopped " : "FAILED: ") + failure);
     board.stop_daemon();
     if (cloud) {

@@ -62,7 +62,9 @@ Shape map(Shape value, std::vector<const char*> names = {}) {
     shape.choices = std::move(names);
     return shape;
 }
-Shape either(std::vector<Shape> alternatives) { return Shape{Kind::Either, {}, std::move(alternatives)}; }
+Shape either(std::vector<Shape> alternatives) {
+    return Shape{Kind::Either, {}, std::move(alternatives)};
+}
 Shape number(double low, double high) {
     Shape shape{Kind::Number};
     shape.low = low;
@@ -93,26 +95,30 @@ const Shape kStatus = whole(100, 599);
 Shape data_call_shape() {
     const Shape result = one_of({"connect", "fail", "refuse"});
     const Shape outcome = object({{"result", result}, {"delay", kSeconds}, {"drop_after", kSeconds},
-                                  {"reason", whole(0, 4294967295.0)}, {"drop", kFlag}, {"ipv6", kFlag}});
+                                  {"reason", whole(0, 4294967295.0)}, {"drop", kFlag},
+                                  {"ipv6", kFlag}});
     return either({outcome, list(either({result, outcome}))});
 }
 
 Shape modem_shape() {
-    Shape failures = object({{"mcm_init", kAnyInteger}, {"mcm_release", kAnyInteger}, {"mgmt_open", kAnyInteger}});
+    Shape failures = object(
+        {{"mcm_init", kAnyInteger}, {"mcm_release", kAnyInteger}, {"mgmt_open", kAnyInteger}});
     failures.messageIds = true;
     return object({
         {"imei", kText}, {"meid", kText}, {"firmware", kText}, {"nitz", kText},
-        {"slots", list(object({{"state", one_of({"ready", "absent", "error"})}, {"iccid", kText}, {"imsi", kText},
-                               {"pin", kText}}),
+        {"slots", list(object({{"state", one_of({"ready", "absent", "error"})}, {"iccid", kText},
+                               {"imsi", kText}, {"pin", kText}}),
                        2)},
         {"signal", map(whole(-150, 0), {"gsm", "wcdma", "tdscdma", "lte", "cdma", "hdr"})},
-        {"network", object({{"registered", kFlag}, {"radio", whole(0, 255)}, {"mcc", kText}, {"mnc", kText},
-                            {"cell_id", whole(0, 4294967295.0)}, {"lac", whole(0, 65535)}, {"tac", whole(0, 65535)}})},
+        {"network", object({{"registered", kFlag}, {"radio", whole(0, 255)}, {"mcc", kText},
+                            {"mnc", kText}, {"cell_id", whole(0, 4294967295.0)},
+                            {"lac", whole(0, 65535)}, {"tac", whole(0, 65535)}})},
         {"data_call", data_call_shape()},
         {"failures", failures},
         {"at", object({{"delay", kSeconds},
                        {"servingcell", object({{"state", kText}, {"fields", kText}})},
-                       {"commands", map(object({{"errors", kCount}, {"delay", kSeconds}, {"silent", kFlag}}))}})},
+                       {"commands", map(object({{"errors", kCount}, {"delay", kSeconds},
+                                                {"silent", kFlag}}))}})},
     });
 }
 
@@ -132,17 +138,18 @@ const Shape& scenario_shape() {
         {"clock_speed", number(0.01, 1000)},
         {"sd_card", kFlag},
         {"camera_card", object({{"pictures", whole(0, 10000)}, {"old_pictures", whole(0, 10000)},
-                                {"width", whole(8, 20000)}, {"height", whole(8, 20000)}, {"without_exif", kFlag},
-                                {"not_a_picture", kFlag}, {"movie", kFlag}})},
+                                {"width", whole(8, 20000)}, {"height", whole(8, 20000)},
+                                {"without_exif", kFlag}, {"not_a_picture", kFlag},
+                                {"movie", kFlag}})},
         {"transfer_failures", kCount},
         {"modem", modem_shape()},
         {"cloud", cloud_shape()},
         {"update_package", object({{"manifest", kAnyObject}, {"firmware_file", file_name()}})},
         {"mcu_loader", object({{"resend_at", whole(0, 65535)}, {"refuse_at", whole(0, 65535)},
                                {"silent_at", whole(0, 65535)}})},
-        {"steps", list(object({{"note", kText}, {"pause", kSeconds}, {"wait_log", kText}, {"expect", kText},
-                               {"within", kSeconds}, {"send", kText}, {"answer_within", kSeconds},
-                               {"exit_within", kSeconds}}))},
+        {"steps", list(object({{"note", kText}, {"pause", kSeconds}, {"wait_log", kText},
+                               {"expect", kText}, {"within", kSeconds}, {"send", kText},
+                               {"answer_within", kSeconds}, {"exit_within", kSeconds}}))},
     });
     return shape;
 }
@@ -179,13 +186,15 @@ std::string place(const std::string& where) { return where.empty() ? "top level"
 
 std::string quoted_list(const std::vector<const char*>& names, bool quotes) {
     std::string out;
-    for (const char* name : names) out += std::string(out.empty() ? "" : ", ") + (quotes ? "\"" : "") + name + (quotes ? "\"" : "");
+    const std::string mark = quotes ? "\"" : "";
+    for (const char* name : names) out += (out.empty() ? "" : ", ") + mark + name + mark;
     return out;
 }
 
 bool chosen(const std::vector<const char*>& choices, const char* value) {
-    return choices.empty() ||
-           std::any_of(choices.begin(), choices.end(), [value](const char* c) { return std::strcmp(c, value) == 0; });
+    return choices.empty() || std::any_of(choices.begin(), choices.end(), [value](const char* c) {
+               return std::strcmp(c, value) == 0;
+           });
 }
 
 std::string number_text(double value) {
@@ -206,7 +215,8 @@ std::string check_members(json_object* value, const Shape& shape, const std::str
         if (known == nullptr) {
             std::vector<const char*> names;
             for (const Member& candidate : shape.members) names.push_back(candidate.name);
-            return place(where) + ": unknown member \"" + name + "\" (known: " + quoted_list(names, false) + ")";
+            return place(where) + ": unknown member \"" + name +
+                   "\" (known: " + quoted_list(names, false) + ")";
         }
         if (std::string error = check(member, known->shape, prefix + name); !error.empty()) return error;
     }
@@ -215,21 +225,25 @@ std::string check_members(json_object* value, const Shape& shape, const std::str
 
 std::string check_number(json_object* value, const Shape& shape, const std::string& where) {
     const double number = json_object_get_double(value);
-    if (number >= shape.low && number <= shape.high && (!shape.whole || number == std::floor(number))) return {};
+    const bool whole = number == std::floor(number);
+    if (number >= shape.low && number <= shape.high && (!shape.whole || whole)) return {};
     std::string allowed = shape.whole ? "a whole number" : "a number";
-    if (shape.high < INFINITY) allowed += " from " + number_text(shape.low) + " to " + number_text(shape.high);
+    if (shape.high < INFINITY)
+        allowed += " from " + number_text(shape.low) + " to " + number_text(shape.high);
     return place(where) + ": " + json_object_to_json_string(value) + " is not " + allowed;
 }
 
 std::string check_text(json_object* value, const Shape& shape, const std::string& where) {
     const char* text = json_object_get_string(value);
     if (!chosen(shape.choices, text))
-        return place(where) + ": \"" + text + "\" is not one of " + quoted_list(shape.choices, true);
+        return place(where) + ": \"" + text + "\" is not one of " +
+               quoted_list(shape.choices, true);
     if (!shape.readableFile) return {};
     errno = 0;
     std::ifstream file(text, std::ios::binary);
     if (!file || file.peek() == std::ifstream::traits_type::eof())
-        return place(where) + ": cannot read " + text + ": " + (errno != 0 ? std::strerror(errno) : "empty");
+        return place(where) + ": cannot read " + text + ": " +
+               (errno != 0 ? std::strerror(errno) : "empty");
     return {};
 }
 
@@ -238,7 +252,8 @@ std::string check(json_object* value, const Shape& shape, const std::string& whe
         for (const Shape& alternative : shape.item)
             if (has_kind(value, alternative.kind)) return check(value, alternative, where);
         std::string kinds;
-        for (const Shape& alternative : shape.item) kinds += std::string(kinds.empty() ? "" : " or ") + kind_name(alternative.kind);
+        for (const Shape& alternative : shape.item)
+            kinds += std::string(kinds.empty() ? "" : " or ") + kind_name(alternative.kind);
         return place(where) + ": must be " + kinds;
     }
     if (!has_kind(value, shape.kind)) return place(where) + ": must be " + kind_name(shape.kind);
@@ -258,7 +273,8 @@ std::string check(json_object* value, const Shape& shape, const std::string& whe
         case Kind::Map: {
             json_object_object_foreach(value, name, member) {
                 if (!chosen(shape.choices, name))
-                    return place(where) + ": unknown name \"" + name + "\" (known: " + quoted_list(shape.choices, false) + ")";
+                    return place(where) + ": unknown name \"" + name +
+                           "\" (known: " + quoted_list(shape.choices, false) + ")";
                 std::string error = check(member, shape.item.front(), where + "[\"" + name + "\"]");
                 if (!error.empty()) return error;
             }

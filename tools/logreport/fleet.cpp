@@ -14,7 +14,8 @@ constexpr double kSilentDays = 2;
 constexpr double kNoDataShare = 0.1;
 
 // Least-squares slope of the readings, in volts per 30 days; false without a day between them.
-bool battery_trend(const std::vector<int64_t>& times, const std::vector<double>& volts, double& trend) {
+bool battery_trend(const std::vector<int64_t>& times, const std::vector<double>& volts,
+                   double& trend) {
     double n = 0, meanT = 0, meanV = 0;
     int64_t first = 0, last = 0;
     for (size_t i = 0; i < times.size(); ++i) {
@@ -46,21 +47,26 @@ struct Need {
 };
 
 std::string percent_text(int part, int whole) {
-    return whole == 0 ? "-" : std::to_string(static_cast<int>(std::lround(100.0 * part / whole))) + "%";
+    return whole == 0 ? "-"
+                      : std::to_string(static_cast<int>(std::lround(100.0 * part / whole))) + "%";
 }
 
 Need need_of(const Camera& camera, int64_t newest) {
     if (!camera.readable) return {0, 0, "log unreadable"};
     if (camera.wakes == 0) return {0, 0, "no wake in the log"};
-    const double silentDays =
-        newest > 0 && camera.lastTime > 0 ? static_cast<double>(newest - camera.lastTime) / kDay : 0;
+    const double silentDays = newest > 0 && camera.lastTime > 0
+                                  ? static_cast<double>(newest - camera.lastTime) / kDay
+                                  : 0;
     if (silentDays > kSilentDays)
         return {1, silentDays, "silent " + std::to_string(static_cast<int>(silentDays)) + " days"};
     if (camera.lowBattery) return {2, -camera.battery, "low battery"};
-    const double noData = camera.recentWakes > 0 ? double(camera.recentWithoutData) / camera.recentWakes : 0;
-    if (noData >= kNoDataShare) return {3, noData, "no data " + percent_text(camera.recentWithoutData, camera.recentWakes)};
+    const double noData =
+        camera.recentWakes > 0 ? double(camera.recentWithoutData) / camera.recentWakes : 0;
+    if (noData >= kNoDataShare)
+        return {3, noData, "no data " + percent_text(camera.recentWithoutData, camera.recentWakes)};
     if (camera.recentRolledBack || camera.recentMcuFlashFailed) return {4, 0, "update failed"};
-    // Nothing calls for a visit: the most wakes without a data call, then the battery falling fastest.
+    // Nothing calls for a visit: the most wakes without a data call, then the battery falling
+    // fastest.
     return {5, noData * 10 + (camera.trendKnown ? -camera.trend : 0), ""};
 }
 
@@ -105,8 +111,8 @@ std::vector<std::string> cells_of(const Camera& camera) {
             camera.topError};
 }
 
-const char* const kColumns[] = {"camera", "wakes", "last wake", "AA", "V/30d", "no data", "up fail", "upd",
-                                "visit", "most frequent error"};
+const char* const kColumns[] = {"camera",  "wakes",   "last wake", "AA",    "V/30d",
+                                "no data", "up fail", "upd",       "visit", "most frequent error"};
 const std::vector<int> kWidths = {-20, 7, -19, 5, 6, 7, 7, -8, -16, 0};
 
 }  // namespace
@@ -169,15 +175,19 @@ void fleet_order(std::vector<Camera>& cameras) {
 }
 
 std::string fleet_table(const std::vector<Camera>& cameras) {
-    std::string out = table_line(std::vector<std::string>(std::begin(kColumns), std::end(kColumns)), kWidths) + "\n";
+    std::string out =
+        table_line(std::vector<std::string>(std::begin(kColumns), std::end(kColumns)), kWidths) +
+        "\n";
     for (const Camera& camera : cameras) out += table_line(cells_of(camera), kWidths) + "\n";
     return out;
 }
 
 bool write_fleet_page(FILE* out, const char* title, const std::vector<Camera>& cameras) {
     std::string page = page_start("Fleet: " + std::string(title)) +
-                       "<p>The camera that needs a visit first is at the top. Recent figures cover the 30 days up to "
-                       "each camera's last wake; the battery lines show the AA readings over them, all on one scale.</p>"
+                       "<p>The camera that needs a visit first is at the top. Recent figures cover "
+                       "the 30 days up to "
+                       "each camera's last wake; the battery lines show the AA readings over them, "
+                       "all on one scale.</p>"
                        "<div class=\"scroll\"><table id=\"fleet\"><thead><tr>";
     for (size_t i = 0; i < std::size(kColumns); ++i) {
         page += "<th>" + html_escaped(kColumns[i]) + "</th>";
@@ -197,12 +207,15 @@ bool write_fleet_page(FILE* out, const char* title, const std::vector<Camera>& c
         for (size_t i = 0; i < cells.size(); ++i) {
             const bool linked = i == 0 && !camera.page.empty();
             page += i == 0 ? "<td class=\"name\">" : "<td>";
-            page += linked ? "<a href=\"" + url_escaped(camera.page) + "\">" + html_escaped(cells[i]) + "</a>"
+            page += linked ? "<a href=\"" + url_escaped(camera.page) + "\">" +
+                                 html_escaped(cells[i]) + "</a>"
                            : html_escaped(cells[i]);
             page += "</td>";
             if (i == 3)
-                page += "<td>" + sparkline(camera.times, camera.batteries, camera.lastTime - kRecent, camera.lastTime, low,
-                                           high, "AA batteries of " + camera.name + " over 30 days") +
+                page += "<td>" +
+                        sparkline(camera.times, camera.batteries, camera.lastTime - kRecent,
+                                  camera.lastTime, low, high,
+                                  "AA batteries of " + camera.name + " over 30 days") +
                         "</td>";
         }
         page += "</tr>";

@@ -13,19 +13,20 @@ struct Camera {
     std::string name;  // the log's file name
     bool readable = false;
     int wakes = 0;
-    std::string lastWake;            // the last wake's start, as the log writes it
-    int64_t lastTime = 0;            // the same on the report's time line; 0: no clock ever set
-    double battery = -1;             // the last AA reading, volts
-    double trend = 0;                // volts per 30 days over the recent AA readings
+    std::string lastWake;  // the last wake's start, as the log writes it
+    int64_t lastTime = 0;  // the same on the report's time line; 0: no clock ever set
+    double battery = -1;   // the last AA reading, volts
+    double trend = 0;      // volts per 30 days over the recent AA readings
     bool trendKnown = false;
-    bool lowBattery = false;         // the last camera record said so
+    bool lowBattery = false;  // the last camera record said so
     int recentWakes = 0, recentWithoutData = 0, recentUploadsFailed = 0, recentUpdates = 0;
     bool recentRolledBack = false, recentMcuFlashFailed = false;
     std::string topError;  // the log's most frequent error
-    std::vector<int64_t> times;      // the recent wakes' times and AA readings (NAN: none), for a sparkline
+    // The recent wakes' times and AA readings (NAN: none), for a sparkline.
+    std::vector<int64_t> times;
     std::vector<double> batteries;
-    std::string visit;     // why to go there first; empty: nothing calls for it
-    std::string page;      // its own page, beside the fleet's; empty: none
+    std::string visit;  // why to go there first; empty: nothing calls for it
+    std::string page;   // its own page, beside the fleet's; empty: none
 };
 
 // The figures of one log's wakes and totals.

@@ -33,7 +33,8 @@ constexpr std::string_view kTags[] = {
 enum class Meaning {
     kPowerOn, kPowerdown, kReboot, kDataStarted, kDataTryFailed, kDataUp, kDataDown, kBringUpFailed,
     kIccid, kSlotSwitch, kStatusRecord, kNetwork, kRadio, kSignal, kBattery, kExternal, kProcessed,
-    kOffered, kUploadFailed, kUploadFailedUnnamed, kRequest, kSimWait, kModemUpdate, kMcuUpdate, kMcuFailed, kRolledBack,
+    kOffered, kUploadFailed, kUploadFailedUnnamed, kRequest, kSimWait, kModemUpdate, kMcuUpdate,
+    kMcuFailed, kRolledBack,
     kModemPackage, kClockSet, kNone
 };
 
@@ -107,7 +108,8 @@ bool digit(char c) { return c >= '0' && c <= '9'; }
 bool hex_digit(char c) { return digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // Whether `message` is what `pattern` formats to; `captured` gets the first "%s".
-bool matches(std::string_view pattern, std::string_view message, std::string_view* captured = nullptr) {
+bool matches(std::string_view pattern, std::string_view message,
+             std::string_view* captured = nullptr) {
     size_t p = 0, m = 0;
     bool taken = false;
     while (p < pattern.size()) {
@@ -304,7 +306,8 @@ struct LogReport::State {
     void failure(std::string_view tag, std::string_view message);
     void note_try(std::string_view tag, std::string_view message);
     void settle_retry(size_t rule, bool madeGood);
-    void count_error(const std::string& kind, int64_t count, int64_t entryNumber, const std::string& text);
+    void count_error(const std::string& kind, int64_t count, int64_t entryNumber,
+                     const std::string& text);
     void tally_error(const std::string& kind, int64_t count);
     void note_damage(DamageKind kind);
     void note_tag(std::string_view tag);
@@ -334,7 +337,8 @@ void LogReport::State::add(const char* data, size_t size) {
             newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
             if (newline == nullptr) newline = end;
         }
-        const char* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<size_t>(newline - p)));
+        const size_t toNewline = static_cast<size_t>(newline - p);
+        const char* nul = static_cast<const char*>(std::memchr(p, '\0', toNewline));
         const char* stop = nul != nullptr ? nul : newline;
         const size_t length = static_cast<size_t>(stop - p);
         if (stop == end) {
@@ -418,7 +422,8 @@ void LogReport::State::entry(const char* text, size_t length, bool cut) {
     }
     const std::string_view tag = rest.substr(0, tagEnd);
     const std::string_view message = rest.substr(codeEnd + 1);
-    const int code = static_cast<int>(leading_integer(rest.substr(tagEnd + 1, codeEnd - tagEnd - 1)));
+    const std::string_view codeText = rest.substr(tagEnd + 1, codeEnd - tagEnd - 1);
+    const int code = static_cast<int>(leading_integer(codeText));
     // A cut message is not read for figures, except a power-on that lost only its line end.
     if (cut && !(tag == "main" && message == "Modem power-on")) {
         advance_clock(seconds, false);
@@ -445,7 +450,8 @@ void LogReport::State::interpret(const char* stamp, int64_t seconds, std::string
     advance_clock(seconds, meaning == Meaning::kClockSet);
     note_try(tag, message);
     // An update's reboot, or a rollback's, is the last entry of its wake.
-    rebooting = meaning == Meaning::kReboot || meaning == Meaning::kModemPackage || meaning == Meaning::kRolledBack;
+    rebooting = meaning == Meaning::kReboot || meaning == Meaning::kModemPackage ||
+                meaning == Meaning::kRolledBack;
     if (meaning == Meaning::kPowerdown)
         close_wake(Wake::End::kPowerdown);
     else
@@ -493,7 +499,8 @@ void LogReport::State::apply(Meaning meaning, std::string_view message, std::str
         wake.radio = shown(captured, 12);
         break;
     case Meaning::kSignal:
-        if (const int64_t dbm = first_integer(message); dbm != 0) wake.signalDbm = static_cast<int>(dbm);
+        if (const int64_t dbm = first_integer(message); dbm != 0)
+            wake.signalDbm = static_cast<int>(dbm);
         break;
     case Meaning::kBattery:
         wake.battery = leading_decimal(captured);
@@ -591,7 +598,8 @@ void LogReport::State::note_try(std::string_view tag, std::string_view message) 
 // Failures waiting for a try become errors, or are forgotten when a try made them good.
 void LogReport::State::settle_retry(size_t rule, bool madeGood) {
     PendingFailures& waiting = retried[rule];
-    if (waiting.count > 0 && !madeGood) count_error(waiting.kind, waiting.count, waiting.firstEntry, waiting.firstText);
+    if (waiting.count > 0 && !madeGood)
+        count_error(waiting.kind, waiting.count, waiting.firstEntry, waiting.firstText);
     waiting = PendingFailures{};
 }
 
@@ -724,7 +732,9 @@ void LogReport::State::finish() {
     std::vector<std::pair<std::string, int64_t>> kinds(errorKinds.begin(), errorKinds.end());
     const size_t top = std::min(kinds.size(), kTopErrors);
     std::partial_sort(kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(top), kinds.end(),
-                      [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; });
+                      [](const auto& a, const auto& b) {
+                          return a.second != b.second ? a.second > b.second : a.first < b.first;
+                      });
     kinds.resize(top);
     totals.topErrors = std::move(kinds);
 }

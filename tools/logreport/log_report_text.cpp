@@ -9,9 +9,12 @@ namespace {
 
 const char* end_text(Wake::End end) {
     switch (end) {
-    case Wake::End::kPowerdown: return "off";
-    case Wake::End::kReboot: return "reboot";
-    default: return "LOST";
+        case Wake::End::kPowerdown:
+            return "off";
+        case Wake::End::kReboot:
+            return "reboot";
+        default:
+            return "LOST";
     }
 }
 
@@ -37,10 +40,10 @@ struct Column {
     const char* name;
     int width;
 };
-constexpr Column kColumns[] = {{"wake", 4},  {"start", -19}, {"on", 8},   {"end", -6},  {"data", 7},
-                               {"slot", 4},  {"ICCID", -20}, {"network", -14}, {"dBm", 4}, {"AA", 5},
-                               {"ext", 5},   {"proc", 4},    {"up", 3},   {"fail", 4},  {"req", 3},
-                               {"upd", -8},   {"err", 3},     {"first error", 0}};
+constexpr Column kColumns[] = {
+    {"wake", 4},    {"start", -19},   {"on", 8},  {"end", -6}, {"data", 7}, {"slot", 4},
+    {"ICCID", -20}, {"network", -14}, {"dBm", 4}, {"AA", 5},   {"ext", 5},  {"proc", 4},
+    {"up", 3},      {"fail", 4},      {"req", 3}, {"upd", -8}, {"err", 3},  {"first error", 0}};
 
 std::vector<int> column_widths() {
     std::vector<int> widths;
@@ -69,14 +72,16 @@ std::string duration_text(int64_t seconds) {
         std::snprintf(text, sizeof text, "%lld:%02d:%02d", static_cast<long long>(seconds / 3600),
                       static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
     else
-        std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+        std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60),
+                      static_cast<int>(seconds % 60));
     return text;
 }
 
 std::string data_text(const Wake& wake) {
     const std::string tries = wake.dataAttempts > 1 ? "×" + std::to_string(wake.dataAttempts) : "";
     if (wake.dataUp) return duration_text(wake.dataSeconds) + tries;
-    if (wake.dataFailed) return wake.dataAttempts > 0 ? "fail×" + std::to_string(wake.dataAttempts) : "fail";
+    if (wake.dataFailed)
+        return wake.dataAttempts > 0 ? "fail×" + std::to_string(wake.dataAttempts) : "fail";
     return "-";
 }
 
@@ -131,21 +136,26 @@ std::vector<std::string> wake_cells(const Wake& wake) {
 
 std::string wake_table_header() { return table_line(wake_columns(), column_widths()); }
 
-std::string wake_table_row(const Wake& wake) { return table_line(wake_cells(wake), column_widths()); }
+std::string wake_table_row(const Wake& wake) {
+    return table_line(wake_cells(wake), column_widths());
+}
 
 std::string totals_text(const LogTotals& totals) {
-    std::string out = "Wakes: " + count_text(totals.wakes) + ", ended by a power loss: " +
-                      count_text(totals.powerLost) + ", without a data call: " +
-                      count_text(totals.withoutDataCall) + " (failed: " + count_text(totals.dataCallFailed) + ")\n";
+    std::string out = "Wakes: " + count_text(totals.wakes) +
+                      ", ended by a power loss: " + count_text(totals.powerLost) +
+                      ", without a data call: " + count_text(totals.withoutDataCall) +
+                      " (failed: " + count_text(totals.dataCallFailed) + ")\n";
     out += "Pictures uploaded: " + count_text(totals.picturesUploaded) +
            ", pictures whose upload failed: " + count_text(totals.uploadsFailed) + "\n";
     out += "On-time: median " + duration_text(totals.medianOnSeconds) + ", longest " +
-           duration_text(totals.longestOnSeconds) + " (wake " + count_text(totals.longestWake) + ")\n";
+           duration_text(totals.longestOnSeconds) + " (wake " + count_text(totals.longestWake) +
+           ")\n";
     out += "Clock jumps left out of on-times: " + count_text(totals.clockJumps) + "\n";
     out += "Most frequent errors:" + std::string(totals.topErrors.empty() ? " none\n" : "\n");
     for (const auto& [kind, count] : totals.topErrors) {
         char line[160];
-        std::snprintf(line, sizeof line, "%8lld  %s\n", static_cast<long long>(count), kind.c_str());
+        std::snprintf(line, sizeof line, "%8lld  %s\n", static_cast<long long>(count),
+                      kind.c_str());
         out += line;
     }
     out += "Lines: " + count_text(totals.lines) + ", entries: " + count_text(totals.entries) + "\n";
@@ -159,10 +169,12 @@ std::string totals_text(const LogTotals& totals) {
         damage += kind.count > static_cast<int64_t>(kind.firstLines.size()) ? ", ...)\n" : ")\n";
     }
     out += "Damage:" + (damage.empty() ? std::string(" none\n") : "\n" + damage);
-    if (totals.outsideWakes > 0) out += "Entries outside a wake: " + count_text(totals.outsideWakes) + "\n";
+    if (totals.outsideWakes > 0)
+        out += "Entries outside a wake: " + count_text(totals.outsideWakes) + "\n";
     if (totals.unknownTagEntries > 0) {
         out += "Entries with an unknown tag: " + count_text(totals.unknownTagEntries) + " (";
-        for (size_t i = 0; i < totals.unknownTags.size(); ++i) out += (i == 0 ? "" : ", ") + totals.unknownTags[i];
+        for (size_t i = 0; i < totals.unknownTags.size(); ++i)
+            out += (i == 0 ? "" : ", ") + totals.unknownTags[i];
         out += ")\n";
     }
     return out;

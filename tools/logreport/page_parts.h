@@ -15,5 +15,5 @@ std::string svg_number(double value);
 std::string date_text(int64_t seconds, bool withTime);
 // A small line of the values (NAN: none) over their times from `from` to `to`,
 // on a scale from `low` to `high` that a column of them shares, for a table cell.
-std::string sparkline(const std::vector<int64_t>& times, const std::vector<double>& values, int64_t from,
-                      int64_t to, double low, double high, const std::string& title);
+std::string sparkline(const std::vector<int64_t>& times, const std::vector<double>& values,
+                      int64_t from, int64_t to, double low, double high, const std::string& title);

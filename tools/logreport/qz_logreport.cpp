@@ -19,20 +19,24 @@ namespace {
 namespace fs = std::filesystem;
 
 int usage() {
-    std::fputs("usage: qz_logreport LOG [--html OUT.html]\n"
-               "       qz_logreport FOLDER [--html OUT.html]   (a log per camera)\n",
-               stderr);
+    std::fputs(
+        "usage: qz_logreport LOG [--html OUT.html]\n"
+        "       qz_logreport FOLDER [--html OUT.html]   (a log per camera)\n",
+        stderr);
     return 2;
 }
 
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
-File open_output(const std::string& path) { return File(std::fopen(path.c_str(), "we"), &std::fclose); }
+File open_output(const std::string& path) {
+    return File(std::fopen(path.c_str(), "we"), &std::fclose);
+}
 
 bool write_page(const std::string& path, const std::string& title, const std::vector<Wake>& wakes,
                 const LogTotals& totals) {
     File out = open_output(path);
-    return out && write_report_page(out.get(), title.c_str(), wakes, totals) && std::fflush(out.get()) == 0;
+    return out && write_report_page(out.get(), title.c_str(), wakes, totals) &&
+           std::fflush(out.get()) == 0;
 }
 
 int one_camera(const char* log, const char* html) {
@@ -62,7 +66,8 @@ std::vector<fs::path> logs_in(const fs::path& folder) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
-        if (name.empty() || name[0] == '.' || entry.path().extension() == ".html" || !entry.is_regular_file(error))
+        if (name.empty() || name[0] == '.' || entry.path().extension() == ".html" ||
+            !entry.is_regular_file(error))
             continue;
         logs.push_back(entry.path());
     }
