@@ -45,6 +45,9 @@ TEST(ScenarioReader, NamesTheMisspeltMemberOrTheSyntaxErrorAndWhereItIs) {
         EXPECT_EQ(error.rfind(file + row.error, 0), 0u) << error;
     }
     std::string error;
+    sim_write_file(folder.path("/ok.json"),
+                   R"({"cloud": {"instruction": {"size": 0}}, "modem": {"data_call": ["refuse", "connect"]}})");
+    EXPECT_NE(scenario_read(folder.path("/ok.json"), error), nullptr) << error;
     EXPECT_EQ(scenario_read(folder.path("/none.json"), error), nullptr);
     EXPECT_EQ(error, "cannot read scenario " + folder.path("/none.json") + ": No such file or directory");
 }
