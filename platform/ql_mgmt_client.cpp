@@ -21,6 +21,7 @@ constexpr int kFailure = 1;
 constexpr uint32_t kReasonNoService = 0x21;
 
 struct Call {
+    size_t attempt = 0;    // which of the scenario's outcomes it plays
     bool pending = false;  // started, its first event not sent yet
     bool connected = false;
     double eventAt = 0;
@@ -70,13 +71,13 @@ bool card_usable() {
 // Moves every call on by the scenario and the card; the events to send.
 std::vector<MgmtDataCallEvent> advance_calls() {
     const sim_modem::Scenario scenario = sim_modem::scenario();
-    const sim_modem::DataCall& plan = scenario.dataCall;
     const bool usable = card_usable();
     const double now = sim_modem::now_seconds();
     std::lock_guard<std::mutex> lock(g_mutex);
     std::vector<MgmtDataCallEvent> events;
     events.swap(g_outbox);
     for (auto& [profile, call] : g_calls) {
+        const sim_modem::DataCall plan = sim_modem::data_call(scenario, call.attempt);
         if (call.pending && now >= call.eventAt) {
             call.pending = false;
             call.connected = plan.result == "connect" && usable;
@@ -117,11 +118,17 @@ int write_record(void* record, const Record& value) {
 
 int start_call(const void* record) {
     const auto request = read_record<MgmtDataCallRecord>(record);
-    const sim_modem::DataCall plan = sim_modem::scenario().dataCall;
-    sim_modem::log("data call start: profile %d", request.profile_index);
-    if (plan.result == "refuse") return kFailure;
     Call& call = g_calls[request.profile_index];
     if (call.connected || call.pending) return 0;
+    const size_t attempt = sim_modem::next_call_attempt();
+    const sim_modem::DataCall plan = sim_modem::data_call(sim_modem::scenario(), attempt);
+    sim_modem::log("data call start: profile %d, outcome %zu: %s", request.profile_index, attempt,
+                   plan.result.c_str());
+    if (plan.result == "refuse") {
+        g_calls.erase(request.profile_index);
+        return kFailure;
+    }
+    call.attempt = attempt;
     call.pending = true;
     call.eventAt = sim_modem::now_seconds() + plan.delay;
     return 0;

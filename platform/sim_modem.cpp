@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@ struct State {
     struct stat seen {};
     bool pinVerified = false;
     int lastSlot = -2;
+    size_t callAttempts = 0;
 };
 State& g = *new State;
 
@@ -81,6 +83,22 @@ void read_failures(json_object* failures, Scenario& scenario) {
     }
 }
 
+// An outcome: an object, or its "result" alone.
+DataCall data_call_of(json_object* call) {
+    DataCall d;
+    if (json_object_is_type(call, json_type_string)) {
+        d.result = json_object_get_string(call);
+        return d;
+    }
+    read_text(call, "result", d.result);
+    read_number(call, "delay", d.delay);
+    read_number(call, "drop_after", d.dropAfter);
+    read_number(call, "reason", d.reason);
+    read_flag(call, "drop", d.drop);
+    read_flag(call, "ipv6", d.ipv6);
+    return d;
+}
+
 Scenario parse(json_object* file) {
     Scenario scenario;
     read_text(file, "imei", scenario.imei);
@@ -114,13 +132,11 @@ Scenario parse(json_object* file) {
         read_number(network, "tac", n.tac);
     }
     if (json_object* call = member(file, "data_call")) {
-        DataCall& d = scenario.dataCall;
-        read_text(call, "result", d.result);
-        read_number(call, "delay", d.delay);
-        read_number(call, "drop_after", d.dropAfter);
-        read_number(call, "reason", d.reason);
-        read_flag(call, "drop", d.drop);
-        read_flag(call, "ipv6", d.ipv6);
+        if (!json_object_is_type(call, json_type_array))
+            scenario.dataCalls.push_back(data_call_of(call));
+        else
+            for (size_t i = 0; i < json_object_array_length(call); ++i)
+                scenario.dataCalls.push_back(data_call_of(json_object_array_get_idx(call, i)));
     }
     read_failures(member(file, "failures"), scenario);
     return scenario;
@@ -157,6 +173,7 @@ void refresh_locked() {
     if (!file) return;
     g.scenario = parse(file.get());
     g.seen = now;
+    g.callAttempts = 0;
 }
 
 int line_level(const char* devicePath) {
@@ -202,6 +219,17 @@ SeenCard seen_card() {
     const int slot = visible_slot();
     std::lock_guard<std::mutex> lock(g.mutex);
     return seen_card_locked(slot);
+}
+
+DataCall data_call(const Scenario& scenario, size_t attempt) {
+    if (scenario.dataCalls.empty()) return DataCall{};
+    return scenario.dataCalls[std::min(attempt, scenario.dataCalls.size() - 1)];
+}
+
+size_t next_call_attempt() {
+    std::lock_guard<std::mutex> lock(g.mutex);
+    refresh_locked();
+    return g.callAttempts++;
 }
 
 bool verify_pin(const std::string& pin) {

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 // The simulated modem behind the host stand-ins of the vendor's libraries.
 // What it holds comes from the scenario file <QZ_ROOT>/sim/modem.json, read
@@ -51,7 +52,7 @@ struct Scenario {
     Card slots[2];
     std::map<std::string, int> signal;  // "gsm", "wcdma", "tdscdma", "lte", "cdma", "hdr"
     Network network;
-    DataCall dataCall;
+    std::vector<DataCall> dataCalls;  // each start request's outcome in turn, the last repeating
     uint32_t mcmInit = 0;  // result of mcm_client_init
     int mcmRelease = 0;    // result of mcm_client_release
     int mgmtOpen = 0;      // result of ql_mgmt_client_open
@@ -70,6 +71,12 @@ struct SeenCard {
 std::string root();
 Scenario scenario();
 SeenCard seen_card();
+// The outcome of start request `attempt` (from 0): the scenario's in turn, its
+// last repeating; a call that connects when the scenario gives none.
+DataCall data_call(const Scenario& scenario, size_t attempt);
+// Counts a start request and gives its number; the count starts over when
+// the scenario file changes.
+size_t next_call_attempt();
 // Verifies the PIN of the card seen now; false when it is wrong.
 bool verify_pin(const std::string& pin);
 

@@ -305,7 +305,7 @@ int SimBoard::wait_exit(std::chrono::milliseconds timeout) {
             return exitStatus_;
         }
         usleep(10000);
-    } while (Clock::now() < deadline);
+    } while (Clock::now() < deadline && stopped_by() == 0);
     return -1;
 }
 
@@ -333,7 +333,7 @@ bool SimBoard::mcu_wait_for(const std::string& needle, std::chrono::milliseconds
             if (receivedAll_.find(needle, from) != std::string::npos) return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    } while (Clock::now() < deadline);
+    } while (Clock::now() < deadline && stopped_by() == 0);
     return false;
 }
 

@@ -25,6 +25,8 @@ public:
         bool withSdCard = true;
         bool withMcuPort = true;
         LoaderFaults loaderFaults;  // how the MCU's loader misbehaves
+        // Once set (to a signal's number), every wait of the board ends at once.
+        const std::atomic<int>* stop = nullptr;
     };
     struct Received {
         std::chrono::steady_clock::time_point when;
@@ -38,6 +40,8 @@ public:
     SimBoard& operator=(const SimBoard&) = delete;
 
     const std::string& root() const { return root_; }
+    // The signal that stopped the run, 0 while it goes on.
+    int stopped_by() const { return options_.stop != nullptr ? options_.stop->load() : 0; }
     // A root of its own goes with the board unless QZ_SIM_KEEP_ROOT is set or this is called.
     void keep_root() { keepRoot_ = true; }
     bool keeps_root() const { return keepRoot_; }

@@ -135,6 +135,7 @@ struct CloudEmulator::State {
     ServerIdentity identity;
     std::unique_ptr<httplib::SSLServer> server;
     std::thread listener;
+    std::atomic<bool> listenEnded{false};
     int port = 0;
     std::atomic<int> connections{0};
     TlsConnections tls;
@@ -371,7 +372,10 @@ void CloudEmulator::State::storage(const httplib::Request& req, httplib::Respons
     answer(req, res, 200, "");
 }
 
-void CloudEmulator::State::serve() { server->listen_after_bind(); }
+void CloudEmulator::State::serve() {
+    server->listen_after_bind();
+    listenEnded = true;
+}
 
 CloudEmulator::CloudEmulator(CloudScenario scenario) : state_(std::make_unique<State>()) {
     state_->scenario = std::move(scenario);
@@ -419,6 +423,10 @@ bool CloudEmulator::start() {
     if (s.port <= 0) return false;
     s.address_requests();
     s.listener = std::thread(&State::serve, &s);
+    // The server's stop() ends a listen only once it has begun: a service
+    // stopped at once would otherwise be waited for forever.
+    while (!s.server->is_running() && !s.listenEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

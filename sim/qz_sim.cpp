@@ -30,5 +30,6 @@ int main(int argc, char** argv) {
         std::cerr << "qz_sim: " << options.root << " is not empty: give a new or empty folder\n";
         return 2;
     }
+    scenario_stop_on_signals(options);
     return run_scenario(argv[1], options, std::cout);
 }

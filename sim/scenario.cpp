@@ -11,6 +11,9 @@
 #include <json-c/json.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -18,6 +21,10 @@
 #include <thread>
 
 namespace {
+
+std::atomic<int> g_stopSignal{0};
+
+void note_stop(int signal) { g_stopSignal = signal; }
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
@@ -52,7 +59,7 @@ milliseconds ms(double seconds) { return milliseconds(static_cast<long>(seconds 
 bool wait_log(SimBoard& board, const std::string& text, milliseconds within) {
     const auto start = Clock::now();
     while (board.read_file("/media/sdcard/log.txt").find(text) == std::string::npos) {
-        if (Clock::now() - start > within) return false;
+        if (Clock::now() - start > within || board.stopped_by() != 0) return false;
         std::this_thread::sleep_for(milliseconds(50));
     }
     const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
@@ -63,8 +70,12 @@ bool wait_log(SimBoard& board, const std::string& text, milliseconds within) {
 // Plays one step; why it failed, empty when it did not.
 std::string play_step(SimBoard& board, json_object* step) {
     if (auto note = text_member(step, "note"); !note.empty()) board.note(note);
-    if (double pause = seconds_member(step, "pause"); pause >= 0)
-        std::this_thread::sleep_for(ms(pause));
+    if (double pause = seconds_member(step, "pause"); pause >= 0) {
+        const auto end = Clock::now() + ms(pause);
+        while (Clock::now() < end && board.stopped_by() == 0)
+            std::this_thread::sleep_for(
+                std::min(milliseconds(50), std::chrono::duration_cast<milliseconds>(end - Clock::now())));
+    }
     double within = seconds_member(step, "within");
     if (within < 0) within = 10;
     const std::string logged = text_member(step, "wait_log");
@@ -191,13 +202,24 @@ void report(const SimBoard& board, const CloudEmulator* cloud, std::ostream& out
 
 std::string play_steps(SimBoard& board, json_object* scenario) {
     json_object* steps = json_member_array(scenario, "steps");
-    for (size_t i = 0; steps && i < json_object_array_length(steps); ++i)
-        if (std::string failure = play_step(board, json_object_array_get_idx(steps, i)); !failure.empty())
-            return "steps[" + std::to_string(i) + "]: " + failure;
+    for (size_t i = 0; steps && i < json_object_array_length(steps); ++i) {
+        json_object* step = json_object_array_get_idx(steps, i);
+        std::string failure = board.stopped_by() == 0 ? play_step(board, step) : "";
+        if (board.stopped_by() != 0) return "steps[" + std::to_string(i) + "]";
+        if (!failure.empty()) return "steps[" + std::to_string(i) + "]: " + failure;
+    }
     return {};
 }
 
 }  // namespace
+
+void scenario_stop_on_signals(SimBoard::Options& options) {
+    struct sigaction action {};
+    action.sa_handler = note_stop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+    options.stop = &g_stopSignal;
+}
 
 int run_scenario(const std::string& file, SimBoard::Options options, std::ostream& out) {
     std::string error;
@@ -223,7 +245,10 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
         board.note(description);
     if (failure.empty() && !board.start_daemon()) failure = "qz_daemon did not start";
     if (failure.empty()) failure = play_steps(board, scenario.get());
-    if (!failure.empty()) board.note("FAILED: " + failure);
+    const int signal = board.stopped_by();
+    if (signal != 0)
+        failure = "by SIG" + std::string(sigabbrev_np(signal)) + (failure.empty() ? "" : " at " + failure);
+    if (!failure.empty()) board.note((signal != 0 ? "stopped " : "FAILED: ") + failure);
     board.stop_daemon();
     if (cloud) {
         cloud->stop();
@@ -236,6 +261,10 @@ int run_scenario(const std::string& file, SimBoard::Options options, std::ostrea
     else
         out << "The device root goes now: " << board.root()
             << " (QZ_SIM_KEEP_ROOT=1 or --root DIR keeps it)\n";
+    if (signal != 0) {
+        out << "Scenario stopped " << failure << "\n";
+        return 128 + signal;
+    }
     out << (failure.empty() ? "Scenario passed\n" : "Scenario FAILED: " + failure + "\n");
     return failure.empty() ? 0 : 1;
 }

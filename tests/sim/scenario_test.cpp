@@ -1,10 +1,13 @@
 // Scenario files as a newcomer writes them, and a scenario played on the board.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cloud_emulator.h"
 #include "scenario.h"
 #include "scenario_reader.h"
 #include "sim_files.h"
@@ -25,6 +28,13 @@ TEST(ScenarioReader, NamesTheMisspeltMemberOrTheSyntaxErrorAndWhereItIs) {
         {"{\n  \"steps\": [\n    {\"send\": \"qz+cell\\r\"}\n    {}\n  ]\n}",
          ":4:5: JSON syntax error: array value separator ',' expected"},
         {"{\"clock_speed\": 4,\n", ":2:1: JSON syntax error: the file ends inside the JSON"},
+        {R"({"modem": {"data_call": {"result": "failed"}}})",
+         R"(: modem.data_call.result: "failed" is not one of "connect", "fail", "refuse")"},
+        {R"({"modem": {"data_call": ["refuse", "conect"]}})", R"(: modem.data_call[1]: "conect" is not one of)"},
+        {R"({"modem": {"signal": {"LTE": -100}}})", R"(: modem.signal: unknown name "LTE" (known: gsm, wcdma,)"},
+        {R"({"camera_card": {"pictures": -1}})", ": camera_card.pictures: -1 is not a whole number from 0 to 10000"},
+        {R"({"cloud": {}, "update_package": {"firmware_file": "/nonexistent.hex"}})",
+         ": update_package.firmware_file: cannot read /nonexistent.hex: No such file or directory"},
     };
     TestRoot folder;
     for (const auto& row : rows) {
@@ -35,6 +45,9 @@ TEST(ScenarioReader, NamesTheMisspeltMemberOrTheSyntaxErrorAndWhereItIs) {
         EXPECT_EQ(error.rfind(file + row.error, 0), 0u) << error;
     }
     std::string error;
+    sim_write_file(folder.path("/ok.json"),
+                   R"({"cloud": {"instruction": {"size": 0}}, "modem": {"data_call": ["refuse", "connect"]}})");
+    EXPECT_NE(scenario_read(folder.path("/ok.json"), error), nullptr) << error;
     EXPECT_EQ(scenario_read(folder.path("/none.json"), error), nullptr);
     EXPECT_EQ(error, "cannot read scenario " + folder.path("/none.json") + ": No such file or directory");
 }
@@ -88,6 +101,41 @@ TEST(ScenarioRun, StepWaitsForTheDataCallAndTheCloudFilesCanBeOpened) {
     EXPECT_EQ(sim_read_file(options.root + "/sim/cloud/PICT0001.JPG").rfind("\xFF\xD8", 0), 0u);
     EXPECT_NE(transcript.find("copied to " + options.root + "/sim/cloud/"), std::string::npos);
     EXPECT_EQ(sim_sanitizer_report(sim_read_file(options.root + "/sim/daemon.out")), "");
+}
+
+// SIGTERM (as `timeout` sends) stops the run at once: the daemon goes and the
+// transcript so far is printed.
+TEST(ScenarioRun, SigtermStopsTheDaemonAndPrintsTheTranscript) {
+    TestRoot folder;
+    const std::string file = folder.path("/scenario.json");
+    sim_write_file(file, R"({"steps": [{"expect": "RDY\r\n", "send": "qz+setbatt 612 125\r"}, {"expect": "never", "within": 300}]})");
+    SimBoard::Options options;
+    options.root = folder.path("/board");
+    scenario_stop_on_signals(options);
+    std::ostringstream out;
+    auto run = std::async(std::launch::async, [&] { return run_scenario(file, options, out); });
+    while (sim_read_file(options.root + "/media/sdcard/log.txt").find("AA: 6.12v") == std::string::npos)
+        ASSERT_EQ(run.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    kill(getpid(), SIGTERM);
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "the run goes on";
+    EXPECT_EQ(run.get(), 128 + SIGTERM);
+    for (int stop : {SIGINT, SIGTERM}) signal(stop, SIG_DFL);
+    const std::string transcript = out.str();
+    EXPECT_NE(transcript.find("== Event log"), std::string::npos);
+    EXPECT_NE(transcript.find("Scenario stopped by SIGTERM at steps[1]\n"), std::string::npos) << transcript;
+    const size_t started = transcript.find("qz_daemon started, pid ");
+    ASSERT_NE(started, std::string::npos);
+    EXPECT_NE(kill(std::stoi(transcript.substr(started + 23)), 0), 0) << "the daemon is still running";
+}
+
+// A service stopped as soon as it started ends every time (a scenario that
+// fails before the daemon starts does just that).
+TEST(CloudEmulator, StopsRightAfterItStarted) {
+    for (int round = 0; round < 30; ++round) {
+        CloudEmulator cloud(CloudScenario{});
+        ASSERT_TRUE(cloud.start());
+        cloud.stop();
+    }
 }
 
 }  // namespace

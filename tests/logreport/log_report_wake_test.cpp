@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera_card.h"
@@ -17,9 +18,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A PIN-locked card ("Sim pin - OK" is logged at code 2); the data call is
+// refused, then connects and drops, then comes up at the third try.
 constexpr const char* kModem = R"({"imei": "356938035643809", "slots": [{"state": "ready", "iccid": "8944500102198304826",
-    "imsi": "234500012345678"}, {"state": "absent"}], "signal": {"lte": -87},
-    "network": {"registered": true, "radio": 4, "mcc": "234", "mnc": "50"}})";
+    "imsi": "234500012345678", "pin": "73150284"}, {"state": "absent"}], "signal": {"lte": -87},
+    "network": {"registered": true, "radio": 4, "mcc": "234", "mnc": "50"},
+    "data_call": ["refuse", {"result": "fail", "reason": 3}, "connect"]})";
 
 // Name and bytes of every file in a folder of the board.
 std::map<std::string, std::string> files_in(const SimBoard& board, const std::string& folder) {
@@ -32,7 +36,7 @@ std::map<std::string, std::string> files_in(const SimBoard& board, const std::st
 // The whole road of a picture (the camera's card fetched on the third try, the
 // transmit copies, the cloud's storage), and the daemon's own log of that wake
 // gives the figures the board knows: every text the report reads is written as
-// it expects.
+// it expects, and only real failures count as errors.
 TEST(LogReportOfAWake, FiguresMatchWhatTheBoardSaw) {
     DaemonBoard board(DaemonBoard::fast(50));
     modem_board_set_scenario(board.root(), kModem);
@@ -57,6 +61,14 @@ TEST(LogReportOfAWake, FiguresMatchWhatTheBoardSaw) {
     const auto commands = board.commands_run();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "/usrdata/img_transfer.sh"), 3);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "/usrdata/sdcable_mount.sh"), 2);
+    // The pictures are processed once the time zone is known ("getdatetime" waits for it after
+    // the call came up): the cellular thread writes it into the environment, and a compressor
+    // spawned meanwhile from another thread races with it, a fault of the daemon's own that this
+    // test stays out of.
+    const std::string logPath = "/media/sdcard/log.txt";
+    for (int i = 0; i < 600 && board.read_file(logPath).find("Data activated") == std::string::npos; ++i)
+        std::this_thread::sleep_for(50ms);
+    board.command("qz+getdatetime\r", 10s);
     board.command("qz+process\r", 60s);
     std::map<std::string, std::string> copies = files_in(board, "/media/sdcard/transmit/");
     ASSERT_EQ(copies.size(), 4u) << board.transcript();
@@ -80,6 +92,7 @@ TEST(LogReportOfAWake, FiguresMatchWhatTheBoardSaw) {
     const Wake& wake = wakes[0];
     EXPECT_EQ(wake.end, Wake::End::kPowerdown);
     EXPECT_TRUE(wake.dataUp);
+    EXPECT_EQ(wake.dataAttempts, 3);
     EXPECT_EQ(wake.simSlot, 0);
     EXPECT_EQ(wake.iccid, "8944500102198304826");
     EXPECT_EQ(wake.mcc + "/" + wake.mnc + " " + wake.radio, "234/50 LTE");
@@ -100,10 +113,15 @@ TEST(LogReportOfAWake, FiguresMatchWhatTheBoardSaw) {
     for (const CloudRequest& request : cloud.requests())
         refused += request.path.rfind("/storage/", 0) == 0 && request.status == 403;
     EXPECT_EQ(wake.uploaded, static_cast<int>(stored.size()));
-    EXPECT_EQ(wake.uploadsFailed, refused);
     EXPECT_EQ(refused, 2);
+    EXPECT_EQ(wake.uploadsFailed, 1);
+    EXPECT_EQ(wake.errors, 3) << totals_text(totals);
+    const std::vector<std::pair<std::string, int64_t>> errors = {
+        {"sync: File transfer failed for PICTN.JPG: HTTP status N; kept for the next sync", 2},
+        {"Data: Profile index N start data call failure: NxN", 1}};
+    EXPECT_EQ(totals.topErrors, errors);
     EXPECT_EQ(wake.requests, 1);
-    EXPECT_EQ(totals.unreadable, 0);
+    for (const Damage& damage : totals.damage) EXPECT_EQ(damage.count, 0) << damage.what;
     EXPECT_EQ(totals.unknownTagEntries, 0) << totals_text(totals);
     EXPECT_EQ(totals.outsideWakes, 0);
 }
