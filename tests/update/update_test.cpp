@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 
 #include "fake_clock.h"
 #include "loader_peer.h"
+#include "module_tools.h"
+#include "sim_files.h"
 
 namespace {
 
@@ -51,7 +54,7 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
          ";update;0;Update file found"},
         {"kept, modem only", R"({"keepUpdateFile": 1, "mcu": {"version": 7}, "modem": {"forceUpdate": true}})", 1,
          false, true, true, ";update;0;Update modem"},
-        {"leftover firmware", nullptr, 1, true, false, false, ";update;0;Update mcu"},
+        {"leftover firmware", nullptr, 0, false, false, false, ""},
         {"numbers beyond int32",
          R"({"keepUpdateFile": 4294967297, "mcu": {"version": 4294967304}, "modem": {"version": 5}})", 0, false, false,
          false,
@@ -64,10 +67,9 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
                      " " + root.path("/media/sdcard/update.tar.gz"))
                         .c_str());
         root.write("/home/root/.keep", "");
-        if (c.manifest)
-            make_package(c.manifest);
-        else
-            root.write("/usrdata/torvex-c1.a87", kFirmware);
+        // Left by a power cut: only the package's own firmware is ever flashed.
+        root.write("/usrdata/torvex-c1.a87", hex_record(0x0100, {9, 9, 9, 9}));
+        if (c.manifest) make_package(c.manifest);
         LoaderPeer loader(root);
         EXPECT_EQ(update_check(7, 5), c.result);
         root.write("/reference.hex", kFirmware);
@@ -82,8 +84,21 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
     }
 }
 
+// A flash that fails keeps the package for the next start, three tries in all.
+TEST_F(UpdateCheck, AFailedFlashIsLoggedAndTriedAtTheNextTwoStarts) {
+    make_package(R"({"mcu": {"version": 8}})");
+    for (int start = 1; start <= 3; ++start) {
+        LoaderPeer silent(root, {-1, -1, 0x0100});
+        EXPECT_EQ(update_check(7, 5), 0);
+        EXPECT_EQ(root.exists("/media/sdcard/update.tar.gz"), start < 3) << start;
+    }
+    EXPECT_EQ(count_of(root.log(), ";update;2;MCU flash failed: no answer from the loader within 10 s"), 3u);
+    EXPECT_NE(root.log().find(";update;2;MCU flash given up after 3 tries"), std::string::npos);
+    EXPECT_FALSE(root.exists("/usrdata/mcu_flash_tries"));
+}
+
 enum class Signing { kNone, kOwnKey, kOtherKey, kOtherFile };
-enum class Fault { kNone, kCutInDaemon, kFlippedBytes, kLinkMember, kParentMember };
+enum class Fault { kNone, kCutInDaemon, kFlippedBytes, kNoRoom };
 
 std::set<std::string> names_in(const std::string& folder) {
     std::set<std::string> names;
@@ -91,86 +106,131 @@ std::set<std::string> names_in(const std::string& folder) {
     return names;
 }
 
-// Packages made with tar, gzip and openssl, each checked on a root whose
-// /usrdata holds a working daemon that the package's script would replace.
+// One ustar member as a crafted package holds it: header, then the data in whole blocks.
+std::string tar_member(const std::string& name, const std::string& data, char type = '0', const std::string& link = "",
+                       const std::string& prefix = "") {
+    std::string header(512, '\0');
+    const auto put = [&header](size_t at, const std::string& text) { header.replace(at, text.size(), text); };
+    char number[16];
+    std::snprintf(number, sizeof number, "%011o", static_cast<unsigned>(data.size()));
+    put(0, name), put(100, "0000755"), put(124, number), put(148, "        "), put(157, link), put(345, prefix);
+    put(257, std::string("ustar\0" "00", 8)), header[156] = type;
+    unsigned sum = 0;
+    for (unsigned char byte : header) sum += byte;
+    std::snprintf(number, sizeof number, "%06o", sum);
+    put(148, number);
+    return header + data + std::string((512 - data.size() % 512) % 512, '\0');
+}
+
+// Packages made with gzip and openssl, each checked on a root whose /usrdata
+// holds a working daemon that the package's script would replace, once with
+// GNU's tools and once with BusyBox's.
 TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon) {
     struct Case {
         const char* name;
         bool keyInstalled;
         Signing signing;
         Fault fault;
+        std::string extra;   // members after the manifest, the script and qz_daemon.new
+        std::string daemon;  // qz_daemon.new; empty: one that answers its version
         const char* logged;  // installed when it is the "required" line
     };
     const char* const kInstalled = ";update;0;Update modem is required (5 => 6)";
     const char* const kMismatch = ";update;2;Update package refused: the signature does not match";
+    const std::string kRolledBack = ";update;2;Update rolled back: ";
+    std::string otherMachine = sim_read_file("/bin/true");
+    otherMachine[18] = 8, otherMachine[19] = 0;  // e_machine: MIPS
     const Case cases[] = {
-        {"unsigned, no key", false, Signing::kNone, Fault::kNone, kInstalled},
-        {"signed, key", true, Signing::kOwnKey, Fault::kNone, kInstalled},
-        {"unsigned, key", true, Signing::kNone, Fault::kNone, ";update;2;Update package refused: no signature"},
-        {"another key", true, Signing::kOtherKey, Fault::kNone, kMismatch},
-        {"another file's signature", true, Signing::kOtherFile, Fault::kNone, kMismatch},
-        {"cut in the daemon", false, Signing::kNone, Fault::kCutInDaemon,
+        {"unsigned, no key", false, Signing::kNone, Fault::kNone, "", "", kInstalled},
+        {"signed, key", true, Signing::kOwnKey, Fault::kNone, "", "", kInstalled},
+        {"unsigned, key", true, Signing::kNone, Fault::kNone, "", "", ";update;2;Update package refused: no signature"},
+        {"another key", true, Signing::kOtherKey, Fault::kNone, "", "", kMismatch},
+        {"another file's signature", true, Signing::kOtherFile, Fault::kNone, "", "", kMismatch},
+        {"cut in the daemon", false, Signing::kNone, Fault::kCutInDaemon, "", "",
          ";update;2;Update package refused: gzip finds it damaged"},
-        {"five bytes flipped", false, Signing::kNone, Fault::kFlippedBytes, ";update;2;Update package refused: "},
-        {"link member", false, Signing::kNone, Fault::kLinkMember,
+        {"five bytes flipped", false, Signing::kNone, Fault::kFlippedBytes, "", "", ";update;2;Update package refused: "},
+        {"link member", false, Signing::kNone, Fault::kNone, tar_member("qz_daemon.link", "", '2', "/bin/sh"), "",
          ";update;2;Update package refused: member qz_daemon.link is not a regular file or folder"},
-        {"parent member", false, Signing::kNone, Fault::kParentMember,
+        {"parent member", false, Signing::kNone, Fault::kNone, tar_member("../escape.txt", "escaped\n"), "",
          ";update;2;Update package refused: member ../escape.txt has a \"..\" part"},
+        {"parent prefix", false, Signing::kNone, Fault::kNone, tar_member("escape.txt", "escaped\n", '0', "", ".."), "",
+         ";update;2;Update package refused: member ../escape.txt has a \"..\" part"},
+        // GNU tar makes a folder of it and takes its data for the next header.
+        {"trailing slash", false, Signing::kNone, Fault::kNone,
+         tar_member("evil/", tar_member("qz_daemon.new", "", '2', "/bin/false")), "",
+         ";update;2;Update package refused: member evil/ is a file named like a folder"},
+        {"daemon folder", false, Signing::kNone, Fault::kNone, tar_member("qz_daemon/", "", '5'), "",
+         ";update;2;Update package refused: member qz_daemon/ is not a regular file"},
+        {"bad key member", false, Signing::kNone, Fault::kNone, tar_member("update_key.pem", "no key\n"), "",
+         ";update;2;Update package refused: member update_key.pem is not an Ed25519 public key in PEM"},
+        {"no room", false, Signing::kNone, Fault::kNoRoom, "", "", ";update;2;Update package refused: its files need "},
+        {"daemon exits 1", false, Signing::kNone, Fault::kNone, "", "#!/bin/sh\nexit 1\n",
+         ";update;2;Update rolled back: the new daemon ended with status 1 on --version"},
+        {"daemon killed", false, Signing::kNone, Fault::kNone, "", "#!/bin/sh\nkill -9 $$\n",
+         ";update;2;Update rolled back: the new daemon was ended by signal 9 on --version"},
+        {"daemon never ends", false, Signing::kNone, Fault::kNone, "", "#!/bin/sh\nsleep 1000\n",
+         ";update;2;Update rolled back: the new daemon did not answer --version within 10 s"},
+        {"daemon for another machine", false, Signing::kNone, Fault::kNone, "", otherMachine,
+         ";update;2;Update rolled back: the new daemon cannot be started: Exec format error"},
     };
     const auto sh = [](const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; };
-    const std::string keys = root.path("/keys/"), stage = root.path("/stage/package/");
-    const std::string package = root.path("/media/sdcard/update.tar.gz");
+    const std::string keys = root.path("/keys/"), package = root.path("/media/sdcard/update.tar.gz");
     for (const char* key : {"own", "other"})
         sh("mkdir -p " + keys + " && openssl genpkey -algorithm ed25519 -out " + keys + key + ".pem && " +
            "openssl pkey -in " + keys + key + ".pem -pubout -out " + keys + key + ".pub");
     std::mt19937 random(18);
     std::string newDaemon(96 * 1024, '\0');
     for (char& byte : newDaemon) byte = static_cast<char>(random());
+    const std::string answersItsVersion = "#!/bin/sh\necho qz_daemon V1.06; exit 0\n";
+    newDaemon.replace(0, answersItsVersion.size(), answersItsVersion);
     const std::string working = "working daemon\n";
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sh("rm -rf " + root.path("/usrdata/*") + " " + root.path("/script.ran") + " " + root.path("/escape.txt") + " " +
-           package + "*");
-        root.write("/media/sdcard/log.txt", "");
-        root.write("/usrdata/qz_daemon", working);
-        root.write("/stage/package/manifest.json", R"({"modem": {"version": 6}})"
-                                                   "\n");
-        root.write("/stage/package/post_update_script.sh",
-                   "cd \"$(dirname \"$0\")\" && mv -f qz_daemon.new qz_daemon && echo ran >> " +
-                       root.path("/script.ran") + "\n");
-        root.write("/stage/package/qz_daemon.new", newDaemon);
-        root.write("/stage/escape.txt", "escaped\n");
-        std::string members = "manifest.json post_update_script.sh qz_daemon.new";
-        if (c.fault == Fault::kLinkMember)
-            sh("ln -sf /bin/sh " + stage + "qz_daemon.link"), members += " qz_daemon.link";
-        if (c.fault == Fault::kParentMember) members += " ../escape.txt";
-        // -P keeps "../" in a name as given.
-        sh("tar -czPf " + package + " -C " + stage + " " + members);
-        std::string bytes = root.read("/media/sdcard/update.tar.gz");
-        if (c.fault == Fault::kCutInDaemon) bytes.resize(bytes.size() * 2 / 3);
-        if (c.fault == Fault::kFlippedBytes)
-            for (size_t i = 0; i < 5; ++i) bytes[bytes.size() / 2 + i * 7] ^= 0x5A;
-        root.write("/media/sdcard/update.tar.gz", bytes);
-        const char* signer = c.signing == Signing::kOtherKey ? "other" : "own";
-        const std::string signedFile = c.signing == Signing::kOtherFile ? stage + "manifest.json" : package;
-        if (c.signing != Signing::kNone)
-            sh(std::string("openssl pkeyutl -sign -rawin -inkey ") + keys + signer + ".pem -in " + signedFile +
-               " -out " + package + ".sig");
-        if (c.keyInstalled) root.write("/usrdata/update_key.pem", root.read("/keys/own.pub"));
-        const bool installs = c.logged == kInstalled;
+    ASSERT_TRUE(busybox_applets(root.path("/busybox")));
+    for (const bool busybox : {false, true}) {
+        std::optional<ScopedEnv> path;
+        if (busybox) path.emplace("PATH", path_with_first(root.path("/busybox")));
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (busybox ? ", BusyBox" : ""));
+            sh("rm -rf " + root.path("/usrdata/*") + " " + root.path("/script.ran") + " " + root.path("/escape.txt") +
+               " " + package + "*");
+            root.write("/media/sdcard/log.txt", "");
+            root.write("/usrdata/qz_daemon", working);
+            const std::string daemon = c.daemon.empty() ? newDaemon : c.daemon;
+            const std::string script = "cd \"$(dirname \"$0\")\" && mv -f qz_daemon.new qz_daemon && echo ran >> " +
+                                       root.path("/script.ran") + "\n";
+            root.write("/stage/package.tar", tar_member("manifest.json", "{\"modem\": {\"version\": 6}}\n") +
+                                                 tar_member("post_update_script.sh", script) +
+                                                 tar_member("qz_daemon.new", daemon) + c.extra +
+                                                 std::string(1024, '\0'));
+            sh("gzip -c " + root.path("/stage/package.tar") + " > " + package);
+            std::string bytes = root.read("/media/sdcard/update.tar.gz");
+            if (c.fault == Fault::kCutInDaemon) bytes.resize(bytes.size() * 2 / 3);
+            if (c.fault == Fault::kFlippedBytes)
+                for (size_t i = 0; i < 5; ++i) bytes[bytes.size() / 2 + i * 7] ^= 0x5A;
+            root.write("/media/sdcard/update.tar.gz", bytes);
+            const char* signer = c.signing == Signing::kOtherKey ? "other" : "own";
+            const std::string signedFile = c.signing == Signing::kOtherFile ? root.path("/stage/package.tar") : package;
+            if (c.signing != Signing::kNone)
+                sh(std::string("openssl pkeyutl -sign -rawin -inkey ") + keys + signer + ".pem -in " + signedFile +
+                   " -out " + package + ".sig");
+            if (c.keyInstalled) root.write("/usrdata/update_key.pem", root.read("/keys/own.pub"));
+            const bool installs = c.logged == kInstalled, rolledBack = std::string(c.logged).rfind(kRolledBack, 0) == 0;
+            std::optional<FreeSpaceLimit> full;
+            if (c.fault == Fault::kNoRoom) full.emplace(1024 * 1024 + 64 * 1024);
 
-        EXPECT_EQ(update_check(7, 5), installs ? 1 : 0);
-        EXPECT_TRUE(root.read("/usrdata/qz_daemon") == (installs ? newDaemon : working));
-        EXPECT_EQ(root.exists("/script.ran"), installs);
-        EXPECT_NE(root.log().find(c.logged), std::string::npos) << root.log();
-        // Nothing extracted, nothing left but the daemon (and the key); the card keeps only its
-        // log.
-        std::set<std::string> usrdata{"qz_daemon"};
-        if (c.keyInstalled) usrdata.insert("update_key.pem");
-        if (installs) usrdata.insert("manifest.json");
-        EXPECT_EQ(names_in(root.path("/usrdata")), usrdata);
-        EXPECT_EQ(names_in(root.path("/media/sdcard")), std::set<std::string>{"log.txt"});
-        EXPECT_FALSE(root.exists("/escape.txt"));
+            EXPECT_EQ(update_check(7, 5), installs ? 1 : 0);
+            EXPECT_TRUE(root.read("/usrdata/qz_daemon") == (installs ? daemon : working));
+            EXPECT_EQ(root.exists("/script.ran"), installs || rolledBack);
+            EXPECT_NE(root.log().find(c.logged), std::string::npos) << root.log();
+            // Nothing extracted, nothing left but the daemon (and the key); the card keeps only its log.
+            std::set<std::string> usrdata{"qz_daemon"};
+            if (c.keyInstalled) usrdata.insert("update_key.pem");
+            if (installs || rolledBack) usrdata.insert("manifest.json");
+            if (installs) usrdata.insert({"qz_daemon.prev", "update_trial"});
+            EXPECT_EQ(names_in(root.path("/usrdata")), usrdata);
+            EXPECT_EQ(root.read("/usrdata/update_trial"), installs ? "{\"version\": 6, \"starts\": 0}\n" : "");
+            EXPECT_EQ(names_in(root.path("/media/sdcard")), std::set<std::string>{"log.txt"});
+            EXPECT_FALSE(root.exists("/escape.txt"));
+        }
     }
     // The cloud brings the signature first; alone on the card it waits for its package.
     root.write("/media/sdcard/update.tar.gz.sig", "signature");
