@@ -114,8 +114,9 @@ private:
     void take_data() {
         --dataBlocks_;
         if (!keyMember_) return;
-        key_.append(reinterpret_cast<const char*>(block_), std::min<uint64_t>(kBlock, dataLeft_));
-        dataLeft_ -= std::min<uint64_t>(kBlock, dataLeft_);
+        const size_t part = dataLeft_ < kBlock ? static_cast<size_t>(dataLeft_) : kBlock;
+        key_.append(reinterpret_cast<const char*>(block_), part);
+        dataLeft_ -= part;
         if (dataBlocks_ == 0) judge_key();
     }
 

@@ -8,6 +8,7 @@
 
 #include "cloud_emulator.h"
 #include "daemon_board.h"
+#include "module_tools.h"
 #include "sim_files.h"
 #include "test_root.h"
 #include "update_package.h"
@@ -60,17 +61,21 @@ void install(TrialBoard& board, const std::string& daemon) {
     ASSERT_EQ(board.wait_exit(60s), 0) << board.transcript();
 }
 
+// With GNU's tools and with BusyBox's as the module has them.
 TEST(Trial, ADaemonThatCannotRunIsRefusedAtOnceAndTheStartGoesOn) {
-    TrialBoard board;
-    ASSERT_TRUE(update_package_lay(board.root(),
-                                   {R"({"modem": {"version": 6}})", "", "#!/bin/sh\nexit 1\n"}));
-    EXPECT_EQ(board.wake({}), 0) << board.transcript();
-    EXPECT_TRUE(board.read_file("/usrdata/qz_daemon") == board.old);
-    EXPECT_EQ(board.reboots(), 0);
-    EXPECT_NE(
-        board.read_file("/media/sdcard/log.txt")
-            .find(";update;2;Update rolled back: the new daemon ended with status 1 on --version"),
-        std::string::npos);
+    for (const bool busybox : {false, true}) {
+        TrialBoard board;
+        ASSERT_TRUE(!busybox || busybox_applets(board.path("/bin")));
+        ASSERT_TRUE(update_package_lay(board.root(),
+                                       {R"({"modem": {"version": 6}})", "", "#!/bin/sh\nexit 1\n"}));
+        EXPECT_EQ(board.wake({}), 0) << board.transcript();
+        EXPECT_TRUE(board.read_file("/usrdata/qz_daemon") == board.old);
+        EXPECT_EQ(board.reboots(), 0);
+        EXPECT_NE(
+            board.read_file("/media/sdcard/log.txt")
+                .find(";update;2;Update rolled back: the new daemon ended with status 1 on --version"),
+            std::string::npos);
+    }
 }
 
 TEST(Trial, ADaemonWhoseCameraRecordsAreRefusedGoesBackAtTheSixthStart) {
@@ -97,6 +102,7 @@ TEST(Trial, ADaemonWhoseCameraRecordsAreRefusedGoesBackAtTheSixthStart) {
 
 TEST(Trial, WakesForPicturesOnlyCountNothingAndOneAcceptedRecordEndsTheTrial) {
     TrialBoard board;
+    ASSERT_TRUE(busybox_applets(board.path("/bin")));
     install(board, board.newer);
     for (int wake = 0; wake < 8; ++wake) EXPECT_EQ(board.wake({"qz+process\r"}), 0);
     EXPECT_EQ(board.read_file("/usrdata/update_trial"), "{\"version\": 6, \"starts\": 0}\n");
