@@ -1,6 +1,7 @@
 #include "update.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -98,7 +99,7 @@ TEST_F(UpdateCheck, AFailedFlashIsLoggedAndTriedAtTheNextTwoStarts) {
 }
 
 enum class Signing { kNone, kOwnKey, kOtherKey, kOtherFile };
-enum class Fault { kNone, kCutInDaemon, kFlippedBytes, kNoRoom };
+enum class Fault { kNone, kCutInDaemon, kFlippedBytes, kNoRoom, kFileSizeLimit };
 
 std::set<std::string> names_in(const std::string& folder) {
     std::set<std::string> names;
@@ -164,6 +165,8 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
         {"bad key member", false, Signing::kNone, Fault::kNone, tar_member("update_key.pem", "no key\n"), "",
          ";update;2;Update package refused: member update_key.pem is not an Ed25519 public key in PEM"},
         {"no room", false, Signing::kNone, Fault::kNoRoom, "", "", ";update;2;Update package refused: its files need "},
+        {"tar cut off", false, Signing::kNone, Fault::kFileSizeLimit, "", "",
+         ";update;2;Update package refused: tar could not extract it"},
         {"daemon exits 1", false, Signing::kNone, Fault::kNone, "", "#!/bin/sh\nexit 1\n",
          ";update;2;Update rolled back: the new daemon ended with status 1 on --version"},
         {"daemon killed", false, Signing::kNone, Fault::kNone, "", "#!/bin/sh\nkill -9 $$\n",
@@ -217,7 +220,13 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
             std::optional<FreeSpaceLimit> full;
             if (c.fault == Fault::kNoRoom) full.emplace(1024 * 1024 + 64 * 1024);
 
+            // tar is stopped at 64 KiB into the daemon, as by a full /usrdata.
+            rlimit unlimited{};
+            getrlimit(RLIMIT_FSIZE, &unlimited);
+            const rlimit small{64 * 1024, unlimited.rlim_max};
+            if (c.fault == Fault::kFileSizeLimit) setrlimit(RLIMIT_FSIZE, &small);
             EXPECT_EQ(update_check(7, 5), installs ? 1 : 0);
+            setrlimit(RLIMIT_FSIZE, &unlimited);
             EXPECT_TRUE(root.read("/usrdata/qz_daemon") == (installs ? daemon : working));
             EXPECT_EQ(root.exists("/script.ran"), installs || rolledBack);
             EXPECT_NE(root.log().find(c.logged), std::string::npos) << root.log();
