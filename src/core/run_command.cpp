@@ -92,17 +92,23 @@ pid_t start_in_own_group(const char* const argv[], const char* const extra[], in
     return error == 0 ? child : -1;
 }
 
-// Reads the output until it ends (true) or the deadline passes; keeps its start.
+// Reads the output until it ends or the deadline passes; keeps its start.
+// True when it ended, or when the deadline passed while it was coming (the
+// program may be ending: a simulated board's fast clock runs past the
+// deadline while the program takes real time).
 bool collect_output(int fd, uint64_t deadline, std::string& kept) {
-    for (uint64_t now = monotonic_us(); now < deadline; now = monotonic_us()) {
+    bool came = false;
+    for (;;) {
+        const uint64_t now = monotonic_us();
+        if (now >= deadline) return came;
         if (wait_readable(fd, deadline - now) != 1) return false;
         char piece[512];
         const ssize_t count = read(fd, piece, sizeof piece);
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) return true;
+        came = true;
         kept.append(piece, std::min(static_cast<size_t>(count), kOutputKept - std::min(kept.size(), kOutputKept)));
     }
-    return false;
 }
 
 // A program whose output ended is ending: it gets a second, in real time on
