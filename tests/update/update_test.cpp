@@ -171,6 +171,8 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
          ";update;2;Update rolled back: the new daemon ended with status 1 on --version"},
         {"daemon killed", false, Signing::kNone, Fault::kNone, "", "#!/bin/sh\nkill -9 $$\n",
          ";update;2;Update rolled back: the new daemon was ended by signal 9 on --version"},
+        {"daemon without a version", false, Signing::kNone, Fault::kNone, "", "#!/bin/sh\necho 1.06\n",
+         ";update;2;Update rolled back: the new daemon answered --version with \"1.06\""},
         {"daemon never ends", false, Signing::kNone, Fault::kNone, "", "#!/bin/sh\nsleep 1000\n",
          ";update;2;Update rolled back: the new daemon did not answer --version within 10 s"},
         // (Under an emulator the failed start shows as status 127.)
