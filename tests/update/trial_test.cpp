@@ -53,7 +53,7 @@ TEST(Trial, ANewDaemonStaysOnlyOnceItRunsAndACameraRecordOfItIsAccepted) {
     };
     const Case cases[] = {
         {"cannot run", nullptr, false, 0, false, "p", false, 0, "rolled back: the new daemon ended with status 1"},
-        {"records refused", nullptr, true, 1000, false, "cscccccp", false, 2, "no camera record accepted in 5 starts"},
+        {"records refused", nullptr, true, 1000, false, "csccccc", false, 2, "no camera record accepted in 5 starts"},
         {"pictures only, then a sync", nullptr, true, 0, true, "cppppppppscccccccc", true, 1, "Update trial passed"},
         {"count cut", "{\"version\": 6, \"sta", true, 0, false, "ccccc", false, 1, "start 2 of 5"},
         {"restore cut", "{\"version\": 6, \"starts\": 5}\n", false, 0, false, "c", false, 0, "ended: no kept daemon"},
