@@ -171,6 +171,16 @@ void SimBoard::lay_out_root() {
     sim_write_file(root_ + "/sim/commands.log", "");
     install_stand_ins();
     modemBoard_.lay_out(root_);
+    const std::string installed = root_ + "/usrdata/qz_daemon";
+    if (options_.daemonInUsrdata && !fs::exists(installed)) {
+        fs::copy_file(options_.daemonPath.empty() ? QZ_DAEMON_PATH : options_.daemonPath, installed);
+        fs::permissions(installed, fs::perms(0755));
+    }
+}
+
+std::string SimBoard::daemon_program() const {
+    if (options_.daemonInUsrdata) return root_ + "/usrdata/qz_daemon";
+    return options_.daemonPath.empty() ? QZ_DAEMON_PATH : options_.daemonPath;
 }
 
 void SimBoard::install_stand_ins() {
@@ -217,7 +227,7 @@ void SimBoard::mcu_reader() {
 void SimBoard::loader_input(const std::string& bytes) {
     std::vector<uint8_t> answers = loader_->take(bytes);
     for (const auto& line : loader_->take_notes()) note(line);
-    mcu_loader_send(mcuMaster_, mcuSlave_, answers);
+    mcu_loader_send(mcuMaster_, mcuSlave_, answers, loader_->answers_together());
     if (!loader_->finished()) return;
     if (loader_->flashed()) {
         // Whole or not at all: a test reads the image as soon as the name appears.
@@ -256,7 +266,7 @@ void SimBoard::at_reader() {
 
 bool SimBoard::start_daemon() {
     prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
-    std::string program = options_.daemonPath.empty() ? QZ_DAEMON_PATH : options_.daemonPath;
+    std::string program = daemon_program();
     std::vector<std::string> env = daemon_environment(root_, options_.clockSpeed);
     std::vector<char*> envp;
     for (auto& entry : env) envp.push_back(entry.data());

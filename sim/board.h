@@ -21,6 +21,7 @@ public:
     struct Options {
         std::string root;         // empty: a fresh folder under /tmp
         std::string daemonPath;   // empty: the qz_daemon of this build
+        bool daemonInUsrdata = false;  // copied to usrdata/qz_daemon and started from there, as on the module
         double clockSpeed = 1.0;  // >1 makes the daemon's sleeps that much shorter
         bool withSdCard = true;
         bool withMcuPort = true;
@@ -80,6 +81,7 @@ public:
 
 private:
     void lay_out_root();
+    std::string daemon_program() const;
     void install_stand_ins();
     void open_ports();
     void mcu_reader();

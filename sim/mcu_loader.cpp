@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -78,8 +79,8 @@ std::vector<uint8_t> McuLoader::take_packet(const uint8_t* packet) {
         return {kRefuse};
     }
     const std::string where = "packet " + hex16(address) + ", " + std::to_string(words) + " words";
-    if (static_cast<int>(address) == faults_.resendAt && !resent_) {
-        resent_ = true;
+    if (static_cast<int>(address) == faults_.resendAt && (faults_.resends < 0 || resent_ < faults_.resends)) {
+        ++resent_;
         note("MCU loader: " + where + " dropped, asks for a resend");
         return {kResend, kReady};
     }
@@ -119,7 +120,11 @@ void wait_until(Done done, int limit) {
 
 }  // namespace
 
-void mcu_loader_send(int master, int slave, const std::vector<uint8_t>& answers) {
+void mcu_loader_send(int master, int slave, const std::vector<uint8_t>& answers, bool together) {
+    if (together) {
+        if (!answers.empty()) std::ignore = write(master, answers.data(), answers.size());
+        return;
+    }
     for (size_t i = 0; i < answers.size(); ++i) {
         if (write(master, &answers[i], 1) != 1) return;
         if (i + 1 == answers.size()) break;

@@ -6,9 +6,11 @@
 // Faults the scenario can ask of the loader, each at the data packet for that
 // address (-1: never).
 struct LoaderFaults {
-    int resendAt = -1;  // drop that packet once and ask for a resend (0x02)
+    int resendAt = -1;  // drop that packet and ask for a resend (0x02)
     int refuseAt = -1;  // answer 0x03 instead of taking the packet
     int silentAt = -1;  // take the packet, then never answer again
+    int resends = 1;    // how often resendAt is dropped; -1: every time
+    bool together = false;  // the resend request and the next request go in one write
 };
 
 // The MCU's firmware loader as the simulated board plays it after "UPD\r\n":
@@ -29,6 +31,8 @@ public:
     // (the daemon must have read one before the next is sent).
     std::vector<uint8_t> take(const std::string& bytes);
 
+    // Answers from one take() go in one write rather than one by one.
+    bool answers_together() const { return faults_.together; }
     // The exchange is over; flashed() when it ended with the end packet.
     bool finished() const { return finished_; }
     bool flashed() const { return flashed_; }
@@ -47,10 +51,10 @@ private:
     bool finished_ = false;
     bool flashed_ = false;
     bool silent_ = false;
-    bool resent_ = false;
+    int resent_ = 0;
 };
 
 // Writes the loader's answers to the MCU side of a pseudo-terminal, each only
 // once the daemon side has read the one before (as a loader that waits
-// between its answers).
-void mcu_loader_send(int master, int slave, const std::vector<uint8_t>& answers);
+// between its answers), or all in one write.
+void mcu_loader_send(int master, int slave, const std::vector<uint8_t>& answers, bool together = false);

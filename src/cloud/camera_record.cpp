@@ -18,6 +18,7 @@
 #include "requests.h"
 #include "signal_quality.h"
 #include "transport.h"
+#include "update_trial.h"
 #include "uploads.h"
 #include "version.h"
 
@@ -271,6 +272,7 @@ int cloud_camera_exchange(char* token, int mode) {
         int result = http_put_json(url.c_str(), &answer, document.get(), token);
         document.reset();
         if (!put_accepted(result, token)) return -1;
+        update_trial_commit();
         clear_acknowledged(carried);
         if (act_on_answer(answer.get(), mode, url, token)) return 0;
         answer.reset();

@@ -90,3 +90,15 @@ void atomic_file_remove_stale(const char* path) {
         if (atomic_file_is_temporary(item->d_name)) unlink((folder + "/" + item->d_name).c_str());
     closedir(listing);
 }
+
+int atomic_file_rename(const char* from, const char* to) {
+    if (rename(from, to) != 0) return -1;
+    sync_folder(folder_of(to));
+    return 0;
+}
+
+int atomic_file_remove(const char* path) {
+    if (unlink(path) != 0) return -1;
+    sync_folder(folder_of(path));
+    return 0;
+}

@@ -19,3 +19,10 @@ bool atomic_file_is_temporary(const char* name);
 // `path` (a path ending in "/" names the folder itself; a link, its target's
 // folder). Start-up calls it.
 void atomic_file_remove_stale(const char* path);
+
+// rename() of real paths in one folder, then the folder flushed, so the new
+// name survives a power cut. 0, or -1 with errno set.
+int atomic_file_rename(const char* from, const char* to);
+
+// unlink() of a real path, then its folder flushed. 0 when it was removed.
+int atomic_file_remove(const char* path);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "board_gpio.h"
 #include "config.h"
@@ -18,6 +19,7 @@
 #include "time_seam.h"
 #include "uart.h"
 #include "update.h"
+#include "update_trial.h"
 #include "version.h"
 
 namespace {
@@ -27,13 +29,31 @@ namespace {
 // and keep later ones in a heap that never shrinks on a module short of memory.
 void keep_large_buffers_returnable() { mallopt(M_MMAP_THRESHOLD, 256 * 1024); }
 
-// A package installed before either serial port is opened takes effect only
-// after a restart.
-void install_pending_update() {
-    if (update_check(config_getMcuVersion(), kDaemonVersion) == 0) return;
+[[noreturn]] void reboot_after_update() {
     log_event("main", 0, "Reboot after update");
     power_action(1);
     daemon_exit(0);
+}
+
+// A package installed before either serial port is opened takes effect only
+// after a restart.
+void install_pending_update() {
+    if (update_check(config_getMcuVersion(), kDaemonVersion) != 0) reboot_after_update();
+}
+
+// Before any port or library is touched: a new daemon on trial that has used
+// up its starts without a camera record accepted gives way to the kept one.
+void count_trial_start() {
+    if (update_trial_start()) reboot_after_update();
+}
+
+// Answers without detaching or touching any device, so that the update check
+// can try a new daemon before it is trusted.
+int print_version() {
+    char text[64];
+    daemon_version_text(text, sizeof text);
+    std::printf("%s\n", text);
+    return 0;
 }
 
 void start_up() {
@@ -43,6 +63,7 @@ void start_up() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     device_root_init();
     log_event("main", 0, "Modem power-on");
+    count_trial_start();
     remove_stale_picture_temporaries();
     requests_remove_stale_downloads();
     config_load();
@@ -67,7 +88,8 @@ void start_up() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) return print_version();
     start_up();
     heartbeat();
 }

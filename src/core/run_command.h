@@ -1,6 +1,9 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cstdint>
+#include <string>
+
 // Formats a shell command (cut to 255 characters) and runs it with system();
 // returns what system() returns.
 int run_command(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -21,3 +24,17 @@ int program_wait(pid_t child);
 
 // program_start, then program_wait.
 int run_program(const char* const argv[], int output = kDiscardOutput);
+
+// How a program run under a time limit ended.
+struct LimitedRun {
+    enum class End { kExited, kSignalled, kTimedOut, kNotStarted };
+    End end = End::kNotStarted;
+    int code = 0;        // exit status, signal number, or the errno of a failed start
+    std::string output;  // the first 256 bytes of its standard output
+};
+
+// Runs a program (argv[0] a path, no PATH search, no shell) in a process group
+// of its own with `extraEnvironment` ("NAME=value" entries, null-ended, or
+// null) added to ours, collecting its output. After `timeout_us` on the
+// daemon's clock the whole group is killed.
+LimitedRun run_program_within(const char* const argv[], const char* const extraEnvironment[], uint64_t timeout_us);

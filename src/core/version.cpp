@@ -13,3 +13,7 @@ int version_string(char* buffer, size_t size) {
     return std::snprintf(buffer, size, "V%d.%02d.%02d-%s REV %d", 1, kDaemonVersion,
                          config_getMcuVersion(), kBuildTag, g_state.boardRevision.load());
 }
+
+int daemon_version_text(char* buffer, size_t size) {
+    return std::snprintf(buffer, size, "%s%d.%02d-%s", kDaemonVersionPrefix, 1, kDaemonVersion, kBuildTag);
+}

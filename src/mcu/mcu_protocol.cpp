@@ -18,6 +18,7 @@
 #include "signal_quality.h"
 #include "time_seam.h"
 #include "uart.h"
+#include "update_trial.h"
 #include "version.h"
 
 namespace {
@@ -108,6 +109,7 @@ void cmd_mcuversion(const char* argument) {
 
 [[noreturn]] void cmd_powerdown(const char*) {
     log_event("main", 0, "Modem powerdown");
+    update_trial_powerdown();
     power_action(0);
     daemon_exit(0);
 }

@@ -10,6 +10,7 @@
 #include "run_command.h"
 #include "time_seam.h"
 #include "uart.h"
+#include "update_trial.h"
 
 namespace {
 
@@ -56,12 +57,14 @@ void run_process(const char*) {
 }
 
 void run_sync(const char*) {
+    update_trial_sync_asked();
     log_event("sync", 0, "Start cellular transfert");
     cloud_sync(0);
     log_event("sync", 0, "End cellular transfert");
 }
 
 void run_firstsync(const char*) {
+    update_trial_sync_asked();
     log_event("firstsync", 0, "Start first sync");
     config_setPowerOnTime(static_cast<int32_t>(clock_now()));
     cloud_sync(1);

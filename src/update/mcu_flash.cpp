@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -29,9 +30,22 @@ constexpr uint8_t kWord = 4;
 constexpr size_t kPacketSize = 26;
 constexpr uint64_t kAnswerWait = 10000000;  // microseconds
 constexpr unsigned kLoaderSettleSeconds = 5;
+// More resend requests than this for one block, one after another, end the flash.
+constexpr int kResendsInARowMax = 10;
 
-// The port of one flashing exchange.
-int g_flashFd = -1;
+// One flashing exchange: its port, answer bytes read but not yet used (the
+// loader's answers may arrive together), and why it failed.
+struct FlashExchange {
+    int fd = -1;
+    std::string answers;
+    uint16_t lastBlockAddress = 0;
+    std::string failure;
+};
+FlashExchange g_exchange;
+
+void fail(const std::string& why) {
+    if (g_exchange.failure.empty()) g_exchange.failure = why;
+}
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -91,6 +105,7 @@ bool checksum_matches(const HexRecord& record) {
 // each address was given.
 class RecordCheck {
 public:
+    bool ended() const { return ended_; }
     // What keeps the next record from being flashed as it reads; empty when nothing.
     std::string problem(const HexRecord& record) {
         if (record.count > kRecordDataMax) return "holds more than 16 data bytes";
@@ -209,25 +224,41 @@ private:
     std::optional<FlashBlock> carry_;
 };
 
-// Waits for the loader's next answer byte, repeating while reads come back
-// empty; false on a failed wait, a time-out or a port that reads nothing.
+// The loader's next answer byte: one read earlier and not used yet, or the
+// first of the next read, waiting while reads come back empty. False on a
+// failed wait, a time-out or a port that reads nothing.
 bool wait_answer(uint8_t& answer) {
     const uint64_t deadline = monotonic_us() + kAnswerWait;
-    for (;;) {
+    while (g_exchange.answers.empty()) {
         uint8_t buffer[16];
         int count = read_answer(buffer);
-        if (count < 0) return false;
-        if (count > 0) {
-            answer = buffer[0];
-            return true;
+        if (count < 0) {
+            fail(count == -3 ? "no answer from the loader within 10 s" : "the MCU port cannot be read");
+            return false;
         }
-        if (monotonic_us() >= deadline) return false;
+        g_exchange.answers.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count));
+        if (count > 0) break;
+        if (monotonic_us() >= deadline) {
+            fail("no answer from the loader within 10 s");
+            return false;
+        }
         sleep_milliseconds(10);
     }
+    answer = static_cast<uint8_t>(g_exchange.answers.front());
+    g_exchange.answers.erase(0, 1);
+    return true;
+}
+
+void fail_on_answer(uint8_t answer) {
+    char why[48];
+    std::snprintf(why, sizeof why, "the loader answered 0x%02X", answer);
+    fail(why);
 }
 
 bool send_packet(const uint8_t (&packet)[kPacketSize]) {
-    return serial_write(g_flashFd, packet, sizeof packet) == static_cast<ssize_t>(sizeof packet);
+    if (serial_write(g_exchange.fd, packet, sizeof packet) == static_cast<ssize_t>(sizeof packet)) return true;
+    fail("the MCU port cannot be written");
+    return false;
 }
 
 bool send_end_packet() {
@@ -248,12 +279,13 @@ bool read_file(const std::string& path, std::string& text) {
 class FlashPort {
 public:
     FlashPort() {
-        g_flashFd = serial_open(device_path("/dev/ttyHS0").c_str(), kMcuSerial.baud, 0);
-        serial_configure(g_flashFd, &kMcuSerial);
+        g_exchange = FlashExchange{};
+        g_exchange.fd = serial_open(device_path("/dev/ttyHS0").c_str(), kMcuSerial.baud, 0);
+        serial_configure(g_exchange.fd, &kMcuSerial);
     }
     ~FlashPort() {
-        if (g_flashFd >= 0) close(g_flashFd);
-        g_flashFd = -1;
+        if (g_exchange.fd >= 0) close(g_exchange.fd);
+        g_exchange.fd = -1;
     }
     FlashPort(const FlashPort&) = delete;
     FlashPort& operator=(const FlashPort&) = delete;
@@ -274,19 +306,39 @@ int send_blocks_from(const std::string& text, unsigned first, unsigned& last_sen
     });
 }
 
+// The loader asked for the last block sent again; false (and the flash
+// failed) when it has asked for that block too often in a row.
+bool resend_allowed(unsigned position, unsigned& resendPosition, int& resendsInARow) {
+    resendsInARow = position == resendPosition ? resendsInARow + 1 : 1;
+    resendPosition = position;
+    if (resendsInARow <= kResendsInARowMax) return true;
+    char why[80];
+    std::snprintf(why, sizeof why, "the loader asked more than %d times in a row for the block at 0x%04X",
+                  kResendsInARowMax, static_cast<unsigned>(g_exchange.lastBlockAddress));
+    fail(why);
+    return false;
+}
+
+// 1 when the loader took every block and the end packet; 0 with the failure noted.
 int flash_text(const std::string& text) {
     FlashPort port;
     sleep_seconds(kLoaderSettleSeconds);
-    serial_write(g_flashFd, "UPD\r\n", 5);
-    unsigned first = 0, last_sent = 0;
+    serial_write(g_exchange.fd, "UPD\r\n", 5);
+    unsigned first = 0, last_sent = 0, resendPosition = UINT_MAX;
+    int resendsInARow = 0;
     for (;; first = last_sent) {
         const int result = send_blocks_from(text, first, last_sent);
-        if (result == 4) continue;
-        if (result != 0) return 0;
-        uint8_t answer = 0;
-        if (!wait_answer(answer)) return 0;
-        if (answer == kLoaderReady) return send_end_packet() ? 1 : 0;
-        if (answer != kLoaderResend) return 0;
+        if (result != 0 && result != 4) return 0;
+        if (result == 0) {
+            uint8_t answer = 0;
+            if (!wait_answer(answer)) return 0;
+            if (answer == kLoaderReady) return send_end_packet() ? 1 : 0;
+            if (answer != kLoaderResend) {
+                fail_on_answer(answer);
+                return 0;
+            }
+        }
+        if (!resend_allowed(last_sent, resendPosition, resendsInARow)) return 0;
     }
 }
 
@@ -330,6 +382,8 @@ std::string hex_refusal(const char* text, size_t length) {
         if (!problem.empty()) return "record " + std::to_string(number) + " " + problem;
         at = next_record(text, length, at, record.count);
     }
+    // A file cut short (a power cut while it was written) lacks its last record.
+    if (!check.ended()) return "the end-of-file record is missing";
     const BlockSender discard = [](const FlashBlock&) { return 0; };
     if (hex_send_blocks(text, static_cast<uint16_t>(length), 0xFFFF, discard) != 0)
         return "a record goes back into the block before it";
@@ -337,32 +391,25 @@ std::string hex_refusal(const char* text, size_t length) {
 }
 
 int read_answer(uint8_t (&buffer)[16]) {
-    if (g_flashFd < 0) return -2;
-    int ready = wait_readable(g_flashFd, kAnswerWait);
+    std::memset(buffer, 0, sizeof buffer);
+    if (g_exchange.fd < 0) return -2;
+    int ready = wait_readable(g_exchange.fd, kAnswerWait);
     if (ready < 0) return -1;
     if (ready == 0) return -3;
-    ssize_t last = -1;
-    for (;;) {
-        uint8_t piece[sizeof buffer] = {};
-        ssize_t count = read(g_flashFd, piece, sizeof piece);
-        if (count <= 0) break;
-        // Older bytes are dropped: only the latest read counts.
-        std::memcpy(buffer, piece, sizeof buffer);
-        last = count;
-        if (count != static_cast<ssize_t>(sizeof piece)) break;
-    }
-    if (last < 0) {
-        std::memset(buffer, 0, sizeof buffer);
-        return -4;
-    }
-    return static_cast<int>(last);
+    // What does not fit stays in the port for the next read.
+    ssize_t count = read(g_exchange.fd, buffer, sizeof buffer);
+    return count > 0 ? static_cast<int>(count) : -4;
 }
 
 int send_block(const FlashBlock& block) {
     uint8_t answer = 0;
     if (!wait_answer(answer)) return 1;
     if (answer == kLoaderResend) return 4;
-    if (answer != kLoaderReady || block.length > kFlashBlockMax) return 1;
+    if (answer != kLoaderReady) {
+        fail_on_answer(answer);
+        return 1;
+    }
+    if (block.length > kFlashBlockMax) return 1;
     uint8_t packet[kPacketSize];
     std::memset(packet, 0xFF, sizeof packet);
     packet[0] = 0x01;
@@ -372,16 +419,20 @@ int send_block(const FlashBlock& block) {
     packet[4] = static_cast<uint8_t>(block.length / kWord);
     std::memcpy(packet + 5, block.data, block.length);
     packet[25] = flash_checksum(packet + 2, 23);
+    g_exchange.lastBlockAddress = static_cast<uint16_t>(block.address);
     return send_packet(packet) ? 0 : 1;
 }
 
 int mcu_flash() {
     std::string text;
-    if (!read_file(device_path(kFirmwarePath), text)) return 0;
+    if (!read_file(device_path(kFirmwarePath), text)) return kFlashRefused;
     std::string why = hex_refusal(text.data(), text.size());
     if (!why.empty()) {
         log_event("update", 2, "MCU firmware refused: %s", why.c_str());
-        return 0;
+        return kFlashRefused;
     }
-    return flash_text(text);
+    if (flash_text(text) == 1) return kFlashDone;
+    log_event("update", 2, "MCU flash failed: %s",
+              g_exchange.failure.empty() ? "the exchange broke off" : g_exchange.failure.c_str());
+    return kFlashFailed;
 }

@@ -38,24 +38,31 @@ int hex_send_blocks(const char* text, uint16_t length, uint16_t max_address, con
 // Why the text would not be flashed as it reads (too long for a 16-bit
 // length, a record that does not decode, a wrong checksum, data placed above
 // 0xFFFF by an extended address, data records giving one address two
-// different values or coming after the end-of-file record, a record the
-// sender stops at); empty when it can be flashed.
+// different values or coming after the end-of-file record, no end-of-file
+// record, a record the sender stops at); empty when it can be flashed.
 std::string hex_refusal(const char* text, size_t length);
 
 // Waits for the loader's request, then sends the block in a data packet:
 // 0 sent, 4 the loader asked for a resend, 1 any other answer, a failed wait
-// or a block longer than 20 bytes.
+// or a block longer than 20 bytes. Answer bytes that arrived together are
+// used one after another.
 int send_block(const FlashBlock& block);
 
 // Waits up to 10 seconds for the loader, then reads up to 16 bytes into the
-// zeroed buffer (again while a read fills it). The count of the last read, or
-// -1 wait failed, -2 port not open, -3 time-out, -4 nothing readable.
+// zeroed buffer; more stay in the port for the next read. The count, or -1
+// wait failed, -2 port not open, -3 time-out, -4 nothing readable.
 int read_answer(uint8_t (&buffer)[16]);
 
 // Sum modulo 256, exclusive-or 0xFE.
 uint8_t flash_checksum(const uint8_t* bytes, uint8_t length);
 
-// Flashes /usrdata/torvex-c1.a87; 1 when the loader took the whole program
-// and the end packet, else 0. A text that hex_refusal refuses is logged and
-// never reaches the MCU.
+// Flashes /usrdata/torvex-c1.a87. kFlashDone when the loader took the whole
+// program and the end packet; kFlashFailed when the exchange broke off (no
+// answer within 10 s, an unexpected answer, more than 10 resend requests in a
+// row for one block), logged as "MCU flash failed: <why>"; kFlashRefused when
+// the file cannot be read or hex_refusal refuses it (logged, and the MCU never
+// enters its loader).
+constexpr int kFlashDone = 1;
+constexpr int kFlashFailed = 0;
+constexpr int kFlashRefused = -1;
 int mcu_flash();

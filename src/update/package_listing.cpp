@@ -78,7 +78,7 @@ bool has_parent_part(const std::string& name) {
 // ignores it would both write only inside the folder.
 class ArchiveWalk {
 public:
-    explicit ArchiveWalk(const std::vector<std::string>& filesOnly) : filesOnly_(filesOnly) {}
+    explicit ArchiveWalk(const PackageRules& rules) : rules_(rules) {}
 
     // Takes the next bytes of the stream; false once the archive is refused.
     bool take(const char* bytes, size_t count) {
@@ -102,13 +102,22 @@ public:
 private:
     void next_block() {
         if (dataBlocks_ > 0)
-            --dataBlocks_;
+            take_data();
         else if (ended_)
             why_ = all_zero(block_) ? "" : "the package holds data after the archive's end";
         else if (all_zero(block_))
             ended_ = true;
         else
             judge_header();
+    }
+
+    void take_data() {
+        --dataBlocks_;
+        if (!keyMember_) return;
+        const size_t part = dataLeft_ < kBlock ? static_cast<size_t>(dataLeft_) : kBlock;
+        key_.append(reinterpret_cast<const char*>(block_), part);
+        dataLeft_ -= part;
+        if (dataBlocks_ == 0) judge_key();
     }
 
     void judge_header() {
@@ -123,29 +132,61 @@ private:
         const bool posix = std::memcmp(block_ + kMagicField, kPosixMagic, sizeof kPosixMagic) == 0;
         const std::string shown = posix && !prefix.empty() ? prefix + "/" + name : name;
         const char type = static_cast<char>(block_[kTypeField]);
-        if (type != '0' && type != '\0' && !(type == '5' && size == 0))
+        const bool folder = type == '5';
+        if (!folder && type != '0' && type != '\0')
             why_ = "member " + shown + " is not a regular file or folder";
+        else if (folder && size != 0)
+            why_ = "member " + shown + " is a folder with data";
         else if (name.empty() || name[0] == '/' || prefix[0] == '/')
             why_ = "member " + shown + " has no relative name";
         else if (has_parent_part(name) || has_parent_part(prefix))
             why_ = "member " + shown + " has a \"..\" part";
-        else if (folder_in_place_of_file(shown, type == '5'))
+        else if (!folder && shown.back() == '/')
+            // tar makes a folder of it and reads its data as the next header.
+            why_ = "member " + shown + " is a file named like a folder";
+        else if (folder_in_place_of_file(shown, folder))
             why_ = "member " + shown + " is not a regular file";
+        else if ((total_ += size) > rules_.room)
+            why_ = "its files need " + std::to_string(total_) + " bytes, /usrdata/ has room for " +
+                   std::to_string(rules_.room);
         dataBlocks_ = (size + kBlock - 1) / kBlock;
+        start_key(shown, folder, size);
+    }
+
+    // A key member is kept whole (it is small) to be judged at its end.
+    void start_key(const std::string& name, bool folder, uint64_t size) {
+        const std::vector<std::string> parts = name_parts(name);
+        keyMember_ = !folder && parts.size() == 1 && parts[0] == rules_.keyMember;
+        if (!keyMember_) return;
+        key_.clear();
+        dataLeft_ = size;
+        if (size > kKeyLimit)
+            why_ = "member " + rules_.keyMember + " is too large for a key";
+        else if (size == 0)
+            judge_key();
+    }
+
+    void judge_key() {
+        if (!ed25519_public_key_pem(key_)) why_ = "member " + rules_.keyMember + " is not an Ed25519 public key in PEM";
     }
 
     // A folder, or a member inside one, where a regular file must be.
     bool folder_in_place_of_file(const std::string& name, bool folder) const {
         const std::vector<std::string> parts = name_parts(name);
         return !parts.empty() && (folder || parts.size() > 1) &&
-               std::find(filesOnly_.begin(), filesOnly_.end(), parts[0]) != filesOnly_.end();
+               std::find(rules_.filesOnly.begin(), rules_.filesOnly.end(), parts[0]) != rules_.filesOnly.end();
     }
 
-    const std::vector<std::string>& filesOnly_;
+    static constexpr uint64_t kKeyLimit = 16384;
+    const PackageRules& rules_;
     unsigned char block_[kBlock] = {};
     size_t filled_ = 0;
     uint64_t dataBlocks_ = 0;
+    uint64_t total_ = 0;
     bool ended_ = false;
+    bool keyMember_ = false;
+    uint64_t dataLeft_ = 0;
+    std::string key_;
     std::string why_;
 };
 
@@ -167,14 +208,14 @@ private:
 
 }  // namespace
 
-std::string package_content_refusal(const std::string& package, const std::vector<std::string>& filesOnly) {
+std::string package_content_refusal(const std::string& package, const PackageRules& rules) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return "the package cannot be read";
     Descriptor reading(ends[0]), writing(ends[1]);
     const char* const argv[] = {"gzip", "-dc", package.c_str(), nullptr};
     const pid_t gzip = program_start(argv, writing.get());
     writing.reset();
-    ArchiveWalk walk(filesOnly);
+    ArchiveWalk walk(rules);
     char piece[16384];
     for (;;) {
         const ssize_t count = read(reading.get(), piece, sizeof piece);

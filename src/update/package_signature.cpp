@@ -61,14 +61,19 @@ private:
     size_t size_ = 0;
 };
 
-KeyPtr read_public_key(const std::string& path) {
-    std::string pem;
-    if (!read_regular_file(path.c_str(), kKeyFileLimit, pem)) return nullptr;
+KeyPtr public_key_of(const std::string& pem) {
+    if (pem.size() > kKeyFileLimit) return nullptr;
     std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) return nullptr;
     KeyPtr key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
     if (!key || EVP_PKEY_id(key.get()) != EVP_PKEY_ED25519) return nullptr;
     return key;
+}
+
+KeyPtr read_public_key(const std::string& path) {
+    std::string pem;
+    if (!read_regular_file(path.c_str(), kKeyFileLimit, pem)) return nullptr;
+    return public_key_of(pem);
 }
 
 const char* signature_refusal(const std::string& package, const std::string& signature, const std::string& keyPath) {
@@ -95,4 +100,10 @@ std::string package_signature_refusal(const std::string& package, const std::str
     // Failures leave entries in this thread's OpenSSL error queue; nobody else reads them.
     ERR_clear_error();
     return why;
+}
+
+bool ed25519_public_key_pem(const std::string& pem) {
+    const bool valid = public_key_of(pem) != nullptr;
+    ERR_clear_error();
+    return valid;
 }

@@ -1,21 +1,26 @@
 #include "update.h"
 
+#include <dirent.h>
 #include <json-c/json.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "clock_helpers.h"
+#include "daemon_keep.h"
 #include "device_root.h"
 #include "event_log.h"
 #include "json_util.h"
 #include "mcu_flash.h"
 #include "package_check.h"
 #include "run_command.h"
+#include "version_count.h"
 
 namespace {
 
@@ -24,11 +29,19 @@ constexpr const char* kSignature = "/media/sdcard/update.tar.gz.sig";
 constexpr const char* kUpdateKey = "/usrdata/update_key.pem";
 constexpr const char* kManifest = "manifest.json";
 constexpr const char* kInstallFolder = "/usrdata/";
+// tar writes here first; only what it extracted whole moves into /usrdata/.
+constexpr const char* kStaging = "/usrdata/.qz-extract";
+constexpr const char* kDaemonMember = "qz_daemon";
+constexpr const char* kKeyMember = "update_key.pem";
 constexpr const char* kScriptMember = "post_update_script.sh";
 constexpr const char* kPostUpdateScript = "/usrdata/post_update_script.sh";
 constexpr const char* kBackup = "/home/root/backup.tar.gz";
 constexpr const char* kFirmwareMember = "torvex-c1.a87";
 constexpr const char* kFirmware = "/usrdata/torvex-c1.a87";
+constexpr const char* kFlashTries = "/usrdata/mcu_flash_tries";
+constexpr int32_t kFlashTriesMax = 3;
+// What /usrdata/ keeps free for the daemon's own files after an extraction.
+constexpr uint64_t kSpareSpace = 1024 * 1024;
 constexpr size_t kLineSize = 512;
 
 // What the manifest of the last package found asked for.
@@ -37,8 +50,12 @@ struct UpdateFlags {
     int32_t modemUpdate;
     int32_t mcuUpdate;
     int32_t keepUpdateFile;
+    int32_t modemVersion;  // the versions offered
+    int32_t mcuVersion;
 };
 UpdateFlags g_flags{};
+// An MCU flash failed and has tries left: the package stays for the next start.
+bool g_flashRetry = false;
 
 // What the manifest offers for one part ("mcu" or "modem").
 struct PartOffer {
@@ -75,6 +92,16 @@ void refuse(const std::string& why) {
     g_flags = UpdateFlags{};
 }
 
+// What the members may take: the free space of /usrdata/ less a spare MiB
+// and the copy of the running daemon that a modem side keeps.
+uint64_t usrdata_room() {
+    struct statvfs info {};
+    if (statvfs(device_path(kInstallFolder).c_str(), &info) != 0) return UINT64_MAX;
+    const uint64_t available = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+    const uint64_t reserved = kSpareSpace + daemon_keep_size();
+    return available > reserved ? available - reserved : 0;
+}
+
 // Why the package must not be used at all; empty when it may.
 std::string package_refusal(const std::string& package) {
     struct stat info {};
@@ -85,14 +112,18 @@ std::string package_refusal(const std::string& package) {
         std::string why = package_signature_refusal(package, device_path(kSignature), key);
         if (!why.empty()) return why;
     }
-    // What the check opens, runs or flashes must come as regular files.
-    return package_content_refusal(package, {kScriptMember, kFirmwareMember});
+    // What the check opens, runs or flashes, and what the update must find, must come as regular files.
+    PackageRules rules;
+    rules.filesOnly = {kScriptMember, kFirmwareMember, kDaemonMember, kKeyMember};
+    rules.keyMember = kKeyMember;
+    rules.room = usrdata_room();
+    return package_content_refusal(package, rules);
 }
 
 // The manifest's first line, at most 511 characters; empty when there is none.
 std::string manifest_line(const std::string& package) {
     char command[kLineSize];
-    std::snprintf(command, sizeof command, "tar -Oxf %s %s", package.c_str(), kManifest);
+    std::snprintf(command, sizeof command, "tar -Oxzf %s %s", package.c_str(), kManifest);
     std::unique_ptr<FILE, PipeClose> pipe(popen(command, "r"));
     if (!pipe) return {};
     char line[kLineSize] = {};
@@ -146,23 +177,71 @@ void read_manifest(const std::string& package, int32_t mcu_version, int32_t mode
     const PartOffer modem = part_offer(manifest.get(), "modem");
     g_flags.mcuUpdate = part_required("mcu", mcu, mcu_version);
     g_flags.modemUpdate = part_required("modem", modem, modem_version);
+    g_flags.mcuVersion = mcu.version;
+    g_flags.modemVersion = modem.version;
     if (!g_flags.mcuUpdate && !g_flags.modemUpdate)
         log_event("update", 0, "Update package not needed: %s",
                   offers_text(mcu, mcu_version, modem, modem_version).c_str());
 }
 
-// True when every member was extracted and the post-update script, if any, ran.
+std::string joined(const std::string& folder, const char* name) {
+    return folder + (folder.back() == '/' ? "" : "/") + name;
+}
+
+// Moves every entry of `from` into `to`, into folders that are already there.
+bool move_into(const std::string& from, const std::string& to) {
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(from.c_str()), closedir);
+    if (!listing) return false;
+    bool moved = true;
+    while (const dirent* item = readdir(listing.get())) {
+        if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
+        const std::string source = joined(from, item->d_name), target = joined(to, item->d_name);
+        struct stat sourceInfo {}, targetInfo {};
+        if (lstat(source.c_str(), &sourceInfo) == 0 && S_ISDIR(sourceInfo.st_mode) &&
+            lstat(target.c_str(), &targetInfo) == 0 && S_ISDIR(targetInfo.st_mode))
+            moved = move_into(source, target) && moved;
+        else if (std::rename(source.c_str(), target.c_str()) != 0)
+            moved = false;
+    }
+    return moved;
+}
+
+// Extracts the package, or the one member, into a fresh folder under
+// /usrdata/ and moves what tar wrote into place only once it succeeded, so a
+// failed extraction (a full /usrdata/) leaves nothing behind. Empty on
+// success, else why it failed.
+std::string extract_into_usrdata(const std::string& package, const char* member) {
+    const std::string staging = device_path(kStaging);
+    remove_tree(staging.c_str());
+    if (mkdir(staging.c_str(), 0755) != 0) return std::string("its folder cannot be made: ") + std::strerror(errno);
+    const char* const argv[] = {"tar", "-C", staging.c_str(), "-xzf", package.c_str(), member, nullptr};
+    const int status = run_program(argv, STDOUT_FILENO);
+    std::string why;
+    if (status != 0)
+        why = "tar could not extract it (status " + std::to_string(status) + ")";
+    else if (!move_into(staging, device_path(kInstallFolder)))
+        why = "its files could not be moved into /usrdata/";
+    remove_tree(staging.c_str());
+    run_command("sync");
+    return why;
+}
+
+// True when the modem side was extracted, its post-update script (if any)
+// ran and the daemon it leaves in place can run.
 bool install_modem_side(const std::string& package) {
     log_event("update", 0, "Update modem");
+    const std::string unkept = daemon_keep();
+    if (!unkept.empty()) {
+        refuse(unkept);
+        return false;
+    }
     if (g_flags.doBackup) run_command("cp %s %s", package.c_str(), device_path(kBackup).c_str());
-    const std::string folder = device_path(kInstallFolder);
-    const char* const argv[] = {"tar", "-C", folder.c_str(), "-xzf", package.c_str(), nullptr};
-    const int status = run_program(argv, STDOUT_FILENO);
-    run_command("sync");
-    if (status != 0) {
-        // A script of a half-extracted package must not run now nor after a later package.
+    const std::string why = extract_into_usrdata(package, nullptr);
+    if (!why.empty()) {
+        // A script of a half-moved package must not run now nor after a later package.
         unlink(device_path(kPostUpdateScript).c_str());
-        refuse("tar could not extract it (status " + std::to_string(status) + ")");
+        daemon_judge(g_flags.modemVersion);
+        refuse(why);
         return false;
     }
     if (regular_file_or_removed(kPostUpdateScript)) {
@@ -170,28 +249,53 @@ bool install_modem_side(const std::string& package) {
         run_command("chmod +x %s && %s", script.c_str(), script.c_str());
         unlink(script.c_str());
     }
-    return true;
+    return daemon_judge(g_flags.modemVersion);
 }
 
-void extract_firmware(const std::string& package) {
-    const std::string firmware = device_path(kFirmware);
-    if (!g_flags.mcuUpdate) {
-        unlink(firmware.c_str());
-        return;
+// The firmware member extracted afresh over the one the modem side brought.
+// True when it is in place as a regular file.
+bool extract_firmware(const std::string& package) {
+    remove_tree(device_path(kFirmware).c_str());
+    if (!g_flags.mcuUpdate) return false;
+    std::printf("tar -C %s -xzf %s %s\n", device_path(kStaging).c_str(), package.c_str(), kFirmwareMember);
+    const std::string why = extract_into_usrdata(package, kFirmwareMember);
+    if (!why.empty()) log_event("update", 2, "MCU firmware not extracted: %s", why.c_str());
+    return why.empty() && regular_file_or_removed(kFirmware);
+}
+
+// This try at the offered version, counted before it starts so that a cut
+// flash counts too; kFlashTriesMax when the count cannot be kept.
+int32_t count_flash_try() {
+    const std::optional<VersionCount> before = version_count_read(kFlashTries, "tries");
+    const int32_t tries = before && before->version == g_flags.mcuVersion ? before->count + 1 : 1;
+    return version_count_write(kFlashTries, "tries", {g_flags.mcuVersion, tries}) ? tries : kFlashTriesMax;
+}
+
+// A failed exchange keeps the package for the next start, 3 tries in all.
+bool flash_mcu() {
+    log_event("update", 0, "Update mcu");
+    const int32_t tries = count_flash_try();
+    const int flashed = mcu_flash();
+    if (flashed == kFlashFailed && tries < kFlashTriesMax) {
+        g_flashRetry = true;
+        return false;
     }
-    if (regular_file_or_removed(kFirmware)) return;
-    const std::string folder = device_path(kInstallFolder);
-    std::printf("tar -C %s -xzf %s %s\n", folder.c_str(), package.c_str(), kFirmwareMember);
-    const char* const argv[] = {"tar", "-C", folder.c_str(), "-xzf", package.c_str(), kFirmwareMember, nullptr};
-    // Half a firmware file is never flashed.
-    if (run_program(argv, STDOUT_FILENO) != 0) unlink(firmware.c_str());
+    if (flashed == kFlashFailed) log_event("update", 2, "MCU flash given up after %d tries", kFlashTriesMax);
+    version_count_remove(kFlashTries);
+    return flashed == kFlashDone;
 }
 
 }  // namespace
 
 int32_t update_check(int32_t mcu_version, int32_t modem_version) {
     int32_t result = 0;
+    g_flashRetry = false;
+    // What a cut extraction left half written. The MCU is flashed only with
+    // the firmware extracted from the package below.
+    remove_tree(device_path(kStaging).c_str());
+    remove_tree(device_path(kFirmware).c_str());
     const std::string package = device_path(kPackage);
+    bool flashDue = false;
     if (present(package)) {
         log_event("update", 0, "Update file found");
         g_flags = UpdateFlags{};
@@ -201,12 +305,9 @@ int32_t update_check(int32_t mcu_version, int32_t modem_version) {
         else
             refuse(why);
         if (g_flags.modemUpdate && install_modem_side(package)) result = 1;
-        extract_firmware(package);
+        flashDue = extract_firmware(package);
     }
-    if (regular_file_or_removed(kFirmware)) {
-        log_event("update", 0, "Update mcu");
-        if (mcu_flash() == 1) result = 1;
-    }
+    if (flashDue && flash_mcu()) result = 1;
     update_cleanup();
     run_command("sync");
     return result;
@@ -215,6 +316,7 @@ int32_t update_check(int32_t mcu_version, int32_t modem_version) {
 void update_cleanup() {
     // The signature goes and stays with its package. Alone it waits for one:
     // the cloud's "update" request brings it first, and checks after each file.
-    if (!g_flags.keepUpdateFile && unlink(device_path(kPackage).c_str()) == 0) unlink(device_path(kSignature).c_str());
+    if (!g_flags.keepUpdateFile && !g_flashRetry && unlink(device_path(kPackage).c_str()) == 0)
+        unlink(device_path(kSignature).c_str());
     unlink(device_path(kFirmware).c_str());
 }

@@ -7,9 +7,10 @@ DaemonBoard::~DaemonBoard() {
     EXPECT_EQ(sanitizer_report(), "") << "in the daemon's output";
 }
 
-SimBoard::Options DaemonBoard::fast(double speed) {
+SimBoard::Options DaemonBoard::fast(double speed, bool inUsrdata) {
     Options options;
     options.clockSpeed = speed;
+    options.daemonInUsrdata = inUsrdata;
     return options;
 }
 

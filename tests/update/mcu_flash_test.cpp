@@ -78,7 +78,8 @@ TEST(HexRefusal, FirmwareThatWouldBeFlashedWrongIsRefusedWhole) {
     };
     const Case cases[] = {
         {"plain", good + ":00000001FF\r\n", false},
-        {"linear base 0", hex_record(0, {0, 0}, 4) + good, false},
+        {"linear base 0", hex_record(0, {0, 0}, 4) + good + ":00000001FF\r\n", false},
+        {"no end-of-file record", good, true},
         {"65536 bytes", good + std::string(0x10000 - good.size(), '\n'), true},
         {"wrong checksum", good + badChecksum, true},
         {"segment base 0x1000", hex_record(0, {0x01, 0x00}, 2) + good, true},
@@ -113,31 +114,36 @@ protected:
 // What srec_cat refuses never reaches the loader.
 TEST_F(Flashing, TheLoaderGetsWhatSrecCatReadsDespiteResends) {
     const std::string file = sim_read_file(kDebianHex + "atmega/ATmegaBOOT_168_atmega328.hex");
-    const std::string outOfOrder = hex_record(0x0200, counting(0, 16)) + hex_record(0x0100, counting(16, 16));
+    const std::string outOfOrder =
+        hex_record(0x0200, counting(0, 16)) + hex_record(0x0100, counting(16, 16)) + ":00000001FF\r\n";
     const std::string carried = hex_record(0x0100, counting(0, 10)) + hex_record(0x010A, counting(10, 16)) +
                                 hex_record(0x0200, counting(0, 16)) + ":00000001FF\r\n";
     const std::pair<std::string, LoaderFaults> cases[] = {
         {file, {}}, {file, {0x7C00, -1, -1}}, {carried, {0x0200, -1, -1}}, {carried, {0x0108, -1, -1}},
-        {outOfOrder, {0x0200, -1, -1}},
+        {outOfOrder, {0x0200, -1, -1}}, {carried, {0x0108, -1, -1, 1, true}},
         {sim_read_file(kDebianHex + "optiboot/optiboot_atmega168.hex"), {}},
         {sim_read_file(kDebianHex + "optiboot/optiboot_atmega328.hex"), {}},
     };
     for (const auto& [hex, faults] : cases) {
         root.write("/sent.hex", hex);
         const std::string reference = reference_image(root.path("/sent.hex"));
-        EXPECT_EQ(flash(hex, faults), reference.empty() ? 0 : 1) << hex.substr(0, 9);
+        EXPECT_EQ(flash(hex, faults), reference.empty() ? kFlashRefused : kFlashDone) << hex.substr(0, 9);
         EXPECT_TRUE(image == reference) << hex.substr(0, 9);
         EXPECT_EQ(received.empty(), reference.empty()) << "UPD sent: " << hex.substr(0, 9);
     }
 }
 
 TEST_F(Flashing, AnUnexpectedAnswerOrTenSecondsOfSilenceEndTheExchange) {
-    const std::string hex = hex_record(0x0100, counting(0, 16)) + hex_record(0x0200, counting(0, 16));
+    const std::string hex = hex_record(0x0100, counting(0, 16)) + hex_record(0x0200, counting(0, 16)) + ":00000001FF\r\n";
     EXPECT_EQ(flash(hex, {-1, 0x0100, -1}), 0);
+    EXPECT_EQ(flash(hex, {0x0200, -1, -1, -1}), 0);
     const uint64_t before = clock.monotonic_us();
     EXPECT_EQ(flash(hex, {-1, -1, 0x0100}), 0);
     EXPECT_GE(clock.monotonic_us() - before, 10000000u + 5000000u);
     EXPECT_EQ(image, "");
+    for (const char* why : {"the loader answered 0x03", "the loader asked more than 10 times in a row for the block at 0x0200",
+                            "no answer from the loader within 10 s"})
+        EXPECT_NE(root.log().find(std::string(";update;2;MCU flash failed: ") + why), std::string::npos) << why;
 }
 
 TEST_F(Flashing, ARefusedFileNeverPutsTheMcuIntoItsLoader) {
@@ -148,7 +154,7 @@ TEST_F(Flashing, ARefusedFileNeverPutsTheMcuIntoItsLoader) {
         {record + ":00000001FF\r\n" + hex_record(0x0200, {1}), "record 3 is data after the end-of-file record"},
     };
     for (const auto& [hex, why] : cases) {
-        EXPECT_EQ(flash(hex, {}), 0) << why;
+        EXPECT_EQ(flash(hex, {}), kFlashRefused) << why;
         EXPECT_EQ(received, "") << "no UPD: " << why;
         EXPECT_NE(root.log().find(";update;2;MCU firmware refused: " + why), std::string::npos)
             << why;

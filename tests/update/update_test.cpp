@@ -1,6 +1,7 @@
 #include "update.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,10 @@
 
 #include "fake_clock.h"
 #include "loader_peer.h"
+#include "module_tools.h"
+#include "sim_files.h"
+
+void free_space_limit(uint64_t bytes);  // at most that much free from now on, 0: no limit
 
 namespace {
 
@@ -51,7 +56,7 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
          ";update;0;Update file found"},
         {"kept, modem only", R"({"keepUpdateFile": 1, "mcu": {"version": 7}, "modem": {"forceUpdate": true}})", 1,
          false, true, true, ";update;0;Update modem"},
-        {"leftover firmware", nullptr, 1, true, false, false, ";update;0;Update mcu"},
+        {"leftover firmware", nullptr, 0, false, false, false, ""},
         {"numbers beyond int32",
          R"({"keepUpdateFile": 4294967297, "mcu": {"version": 4294967304}, "modem": {"version": 5}})", 0, false, false,
          false,
@@ -64,10 +69,9 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
                      " " + root.path("/media/sdcard/update.tar.gz"))
                         .c_str());
         root.write("/home/root/.keep", "");
-        if (c.manifest)
-            make_package(c.manifest);
-        else
-            root.write("/usrdata/torvex-c1.a87", kFirmware);
+        // Left by a power cut: only the package's own firmware is ever flashed.
+        root.write("/usrdata/torvex-c1.a87", hex_record(0x0100, {9, 9, 9, 9}));
+        if (c.manifest) make_package(c.manifest);
         LoaderPeer loader(root);
         EXPECT_EQ(update_check(7, 5), c.result);
         root.write("/reference.hex", kFirmware);
@@ -82,13 +86,38 @@ TEST_F(UpdateCheck, TheManifestDecidesWhatIsInstalled) {
     }
 }
 
+TEST_F(UpdateCheck, AFailedFlashIsLoggedAndTriedAtTheNextTwoStarts) {
+    make_package(R"({"mcu": {"version": 8}})");
+    for (int start = 1; start <= 3; ++start) {
+        LoaderPeer silent(root, {-1, -1, 0x0100});
+        EXPECT_EQ(update_check(7, 5), 0);
+        EXPECT_EQ(root.exists("/media/sdcard/update.tar.gz"), start < 3) << start;
+    }
+    EXPECT_EQ(count_of(root.log(), ";update;2;MCU flash failed: no answer from the loader within 10 s"), 3u);
+    EXPECT_NE(root.log().find(";update;2;MCU flash given up after 3 tries"), std::string::npos);
+    EXPECT_FALSE(root.exists("/usrdata/mcu_flash_tries"));
+}
+
 enum class Signing { kNone, kOwnKey, kOtherKey, kOtherFile };
-enum class Fault { kNone, kCutInDaemon, kFlippedBytes, kLinkMember, kParentMember };
+enum class Fault { kNone, kCutInDaemon, kFlippedBytes, kLinkMember, kParentMember, kNoRoom, kFileSizeLimit };
 
 std::set<std::string> names_in(const std::string& folder) {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
     return names;
+}
+
+// A crafted ustar member: header, then the data in whole blocks.
+std::string tar_member(const std::string& name, const std::string& data, char type = '0', const std::string& link = "",
+                       const std::string& prefix = "") {
+    std::string header = name + std::string(100 - name.size(), '\0') + "0000755" + std::string(17, '\0'), field(12, 0);
+    std::snprintf(field.data(), field.size(), "%011o", static_cast<unsigned>(data.size()));
+    header += field + std::string(12, '\0') + "        " + type + link + std::string(100 - link.size(), '\0') + "ustar";
+    header += std::string("\0" "00", 3) + std::string(80, '\0') + prefix + std::string(167 - prefix.size(), '\0');
+    unsigned sum = 0;
+    for (unsigned char byte : header) sum += byte;
+    std::snprintf(&header[148], 8, "%06o", sum);
+    return header + data + std::string((512 - data.size() % 512) % 512, '\0');
 }
 
 // Packages made with tar, gzip and openssl, each checked on a root whose
@@ -100,9 +129,13 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
         Signing signing;
         Fault fault;
         const char* logged;  // installed when it is the "required" line
+        std::string extra = {};   // members at the end
+        std::string daemon = {};  // qz_daemon.new; empty: one that answers its version
     };
     const char* const kInstalled = ";update;0;Update modem is required (5 => 6)";
     const char* const kMismatch = ";update;2;Update package refused: the signature does not match";
+    std::string otherMachine = sim_read_file("/bin/true");
+    otherMachine[18] = 8, otherMachine[19] = 0;  // e_machine: MIPS (under an emulator it fails with status 127)
     const Case cases[] = {
         {"unsigned, no key", false, Signing::kNone, Fault::kNone, kInstalled},
         {"signed, key", true, Signing::kOwnKey, Fault::kNone, kInstalled},
@@ -116,6 +149,23 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
          ";update;2;Update package refused: member qz_daemon.link is not a regular file or folder"},
         {"parent member", false, Signing::kNone, Fault::kParentMember,
          ";update;2;Update package refused: member ../escape.txt has a \"..\" part"},
+        {"parent prefix", false, Signing::kNone, Fault::kNone, ";update;2;Update package refused: member ../escape.txt has",
+         tar_member("escape.txt", "escaped\n", '0', "", "..")},
+        // GNU tar makes a folder of it and takes its data for the next member.
+        {"trailing slash", false, Signing::kNone, Fault::kNone, ";update;2;Update package refused: member evil/ is a file",
+         tar_member("evil/", tar_member("qz_daemon.new", "", '2', "/bin/false"))},
+        {"daemon folder", false, Signing::kNone, Fault::kNone,
+         ";update;2;Update package refused: member qz_daemon/ is not a regular file", tar_member("qz_daemon/", "", '5')},
+        {"bad key member", false, Signing::kNone, Fault::kNone,
+         ";update;2;Update package refused: member update_key.pem is not an Ed25519 public key in PEM",
+         tar_member("update_key.pem", "no key\n")},
+        {"no room", false, Signing::kNone, Fault::kNoRoom, ";update;2;Update package refused: its files need "},
+        {"tar cut off", false, Signing::kNone, Fault::kFileSizeLimit, ";update;2;Update package refused: tar could not"},
+        {"daemon without version", false, Signing::kNone, Fault::kNone,
+         ";update;2;Update rolled back: the new daemon answered --version with", "", "#!/bin/sh\necho 1.06\n"},
+        {"daemon never ends", false, Signing::kNone, Fault::kNone,
+         ";update;2;Update rolled back: the new daemon did not answer --version", "", "#!/bin/sh\nsleep 1000\n"},
+        {"daemon for another machine", false, Signing::kNone, Fault::kNone, ";update;2;Update rolled back: ", "", otherMachine},
     };
     const auto sh = [](const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; };
     const std::string keys = root.path("/keys/"), stage = root.path("/stage/package/");
@@ -126,9 +176,14 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
     std::mt19937 random(18);
     std::string newDaemon(96 * 1024, '\0');
     for (char& byte : newDaemon) byte = static_cast<char>(random());
+    const std::string answersItsVersion = "#!/bin/sh\necho qz_daemon V1.06; exit 0\n";
+    newDaemon.replace(0, answersItsVersion.size(), answersItsVersion);
     const std::string working = "working daemon\n";
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    ASSERT_TRUE(busybox_applets(root.path("/busybox")));
+    for (size_t pass = 0; pass < 2 * std::size(cases); ++pass) {
+        const Case& c = cases[pass % std::size(cases)];
+        const bool busybox = pass >= std::size(cases);
+        SCOPED_TRACE(std::string(c.name) + (busybox ? ", BusyBox" : ""));
         sh("rm -rf " + root.path("/usrdata/*") + " " + root.path("/script.ran") + " " + root.path("/escape.txt") + " " +
            package + "*");
         root.write("/media/sdcard/log.txt", "");
@@ -138,14 +193,18 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
         root.write("/stage/package/post_update_script.sh",
                    "cd \"$(dirname \"$0\")\" && mv -f qz_daemon.new qz_daemon && echo ran >> " +
                        root.path("/script.ran") + "\n");
-        root.write("/stage/package/qz_daemon.new", newDaemon);
+        const std::string daemon = c.daemon.empty() ? newDaemon : c.daemon;
+        sim_write_file(stage + "qz_daemon.new", daemon, 0755);
         root.write("/stage/escape.txt", "escaped\n");
         std::string members = "manifest.json post_update_script.sh qz_daemon.new";
         if (c.fault == Fault::kLinkMember)
             sh("ln -sf /bin/sh " + stage + "qz_daemon.link"), members += " qz_daemon.link";
         if (c.fault == Fault::kParentMember) members += " ../escape.txt";
-        // -P keeps "../" in a name as given.
-        sh("tar -czPf " + package + " -C " + stage + " " + members);
+        // -P keeps "../" in a name as given; the crafted members go before the archive's end.
+        sh("tar -cPb1 -f " + stage + "../package.tar -C " + stage + " " + members);
+        const std::string tar = root.read("/stage/package.tar");
+        root.write("/stage/package.tar", tar.substr(0, tar.size() - 1024) + c.extra + std::string(1024, '\0'));
+        sh("gzip -c " + root.path("/stage/package.tar") + " > " + package);
         std::string bytes = root.read("/media/sdcard/update.tar.gz");
         if (c.fault == Fault::kCutInDaemon) bytes.resize(bytes.size() * 2 / 3);
         if (c.fault == Fault::kFlippedBytes)
@@ -157,18 +216,27 @@ TEST_F(UpdateCheck, OnlyAWholePlainAndDulySignedPackageReplacesTheWorkingDaemon)
             sh(std::string("openssl pkeyutl -sign -rawin -inkey ") + keys + signer + ".pem -in " + signedFile +
                " -out " + package + ".sig");
         if (c.keyInstalled) root.write("/usrdata/update_key.pem", root.read("/keys/own.pub"));
-        const bool installs = c.logged == kInstalled;
+        const bool installs = c.logged == kInstalled, rolledBack = !c.daemon.empty();
+        ScopedEnv tools("PATH", busybox ? path_with_first(root.path("/busybox")) : std::getenv("PATH"));
+        free_space_limit(c.fault == Fault::kNoRoom ? 1088 * 1024 : 0);
+        // tar is stopped 64 KiB into the daemon, as by a full /usrdata.
+        rlimit unlimited{}, small{};
+        getrlimit(RLIMIT_FSIZE, &unlimited), small = {64 * 1024, unlimited.rlim_max};
+        if (c.fault == Fault::kFileSizeLimit) setrlimit(RLIMIT_FSIZE, &small);
 
         EXPECT_EQ(update_check(7, 5), installs ? 1 : 0);
-        EXPECT_TRUE(root.read("/usrdata/qz_daemon") == (installs ? newDaemon : working));
-        EXPECT_EQ(root.exists("/script.ran"), installs);
+        setrlimit(RLIMIT_FSIZE, &unlimited), free_space_limit(0);
+        EXPECT_TRUE(root.read("/usrdata/qz_daemon") == (installs ? daemon : working));
+        EXPECT_EQ(root.exists("/script.ran"), installs || rolledBack);
         EXPECT_NE(root.log().find(c.logged), std::string::npos) << root.log();
         // Nothing extracted, nothing left but the daemon (and the key); the card keeps only its
         // log.
         std::set<std::string> usrdata{"qz_daemon"};
         if (c.keyInstalled) usrdata.insert("update_key.pem");
-        if (installs) usrdata.insert("manifest.json");
+        if (installs || rolledBack) usrdata.insert("manifest.json");
+        if (installs) usrdata.insert({"qz_daemon.prev", "update_trial"});
         EXPECT_EQ(names_in(root.path("/usrdata")), usrdata);
+        EXPECT_EQ(root.read("/usrdata/update_trial"), installs ? "{\"version\": 6, \"starts\": 0}\n" : "");
         EXPECT_EQ(names_in(root.path("/media/sdcard")), std::set<std::string>{"log.txt"});
         EXPECT_FALSE(root.exists("/escape.txt"));
     }
