@@ -87,6 +87,7 @@ pid_t start_in_own_group(const char* const argv[], const char* const extra[], in
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
+    const auto environmentLock = clock_environment_lock();
     std::vector<char*> environment = environment_with(extra);
     pid_t child = -1;
     error = posix_spawn(&child, argv[0], &actions, &attributes, const_cast<char* const*>(argv), environment.data());
