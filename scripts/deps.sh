@@ -7,7 +7,8 @@
 #                    HEX files arduino-core-avr ships, chromium (the log report's page is
 #                    tested in it, headless) and busybox (the update tests run once more with
 #                    its tar, gzip, cp ... as a module has them)
-#   deps.sh bench    also the peer tools the benchmarks compare against
+#   deps.sh bench    also the peer tools the benchmarks compare against, and chromium
+#                    (the log report bench draws its page)
 set -e
 HOST_PACKAGES="cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev libexif-dev libstb-dev
 libjpeg62-turbo-dev libgtest-dev libgmock-dev jpegoptim libcpp-httplib-dev libssl-dev curl"
@@ -15,7 +16,7 @@ TEST_PACKAGES="srecord arduino-core-avr chromium busybox
 g++-arm-linux-gnueabihf qemu-user libcurl4-openssl-dev:armhf libjson-c-dev:armhf
 libexif-dev:armhf libjpeg62-turbo-dev:armhf libgtest-dev:armhf libgmock-dev:armhf libstdc++6:armhf libssl-dev:armhf
 libcpp-httplib0.11:armhf zlib1g-dev:armhf libbrotli-dev:armhf"
-BENCH_PACKAGES="libvips-tools imagemagick"
+BENCH_PACKAGES="libvips-tools imagemagick chromium"
 APT="apt-get -o DPkg::Lock::Timeout=900"
 export DEBIAN_FRONTEND=noninteractive
 
