@@ -172,8 +172,10 @@ int transfer_json(JsonPtr* answer, size_t limit) {
     curl_easy_setopt(g_handle, CURLOPT_WRITEDATA, answer ? &body : nullptr);
     int result = perform();
     if (body.overLimit) return refuse_answer();
-    if (result == kHttpCompleted && answer && !json_parse_bounded(body.data, kHttpAnswerValues, kAnswerDepth, *answer))
+    if (result == kHttpCompleted && answer && !json_parse_bounded(body.data, kHttpAnswerValues, kAnswerDepth, *answer)) {
+        if (http_last_accepted()) sync_answer_unusable();
         return refuse_answer();
+    }
     return result;
 }
 
@@ -245,7 +247,6 @@ bool http_last_answer_too_large() { return g_answerTooLarge; }
 
 const char* http_last_failure_text() {
     static char text[32];
-    if (g_answerTooLarge) return "Answer too large";
     if (g_lastResult != CURLE_OK) return http_last_error_text();
     std::snprintf(text, sizeof text, "HTTP status %ld", http_last_status());
     return text;

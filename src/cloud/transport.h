@@ -52,7 +52,7 @@ long http_last_status();
 bool http_last_accepted();
 // The last transfer's answer was over its limit (and was not kept).
 bool http_last_answer_too_large();
-// Why the last transfer does not count: libcurl's text, "HTTP status 403" or "Answer too large".
+// Why the last transfer does not count: libcurl's text, or "HTTP status 403".
 const char* http_last_failure_text();
 
 // Header entries are sent only when each is an object with a string "name"

@@ -155,7 +155,6 @@ int uploads_list_add(json_object* document, int mode) {
     return 1;
 }
 
-
 bool uploads_carry_out(json_object* instructions, json_object* offered, int mode) {
     int count = static_cast<int>(json_object_array_length(instructions));
     log_event("upload", 0, "Picture to upload: %d", count);
