@@ -66,6 +66,14 @@ Shape cloud_shape() {
         {"token_answer", kText}, {"stored_token", kText}, {"config", kAnyObject},
         {"requests", kAnyObject}, {"files", map(kText)}, {"pictures_wanted", kNumber},
         {"upload_status", map(kNumber)}, {"foreign_ca", kFlag},
+        {"instruction", kAnyObject},
+        {"token_length", kNumber},
+        {"upload_headers", map(kText)},
+        {"uploads", list(kAnyObject)},
+        {"padding", kNumber},
+        {"silent", list(kText)},
+        {"retry_after", kText},
+        {"repeat_requests", kFlag},
     });
 }
 
