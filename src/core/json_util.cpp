@@ -11,10 +11,12 @@ void JsonRelease::operator()(json_object* value) const { json_object_put(value);
 JsonPtr json_parse(const char* text) { return JsonPtr(text ? json_tokener_parse(text) : nullptr); }
 
 namespace {
-// Objects, arrays and the values after each comma, counted without building them.
+// The values of a JSON text, counted without building them: one, and one
+// more for each comma and each container that holds anything.
 size_t value_count(const std::string& text) {
     size_t count = 1;
     bool inString = false;
+    char previous = '\0';  // the last character outside texts that is not a blank
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (inString) {
@@ -22,11 +24,16 @@ size_t value_count(const std::string& text) {
                 ++i;
             else if (c == '"')
                 inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[' || c == ',') {
-            ++count;
+            continue;
         }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        if (c == '"')
+            inString = true;
+        else if (c == ',' || c == '{' || c == '[')
+            ++count;
+        else if ((c == '}' && previous == '{') || (c == ']' && previous == '['))
+            --count;
+        previous = c;
     }
     return count;
 }
