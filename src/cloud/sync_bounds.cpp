@@ -41,18 +41,20 @@ void sync_bounds_end() { g_bounds.running = false; }
 uint64_t sync_time_left_us() {
     if (!g_bounds.running) return UINT64_MAX;
     if (g_bounds.over) return 0;
-    const uint64_t end = std::min(g_bounds.progressUs + kAfterProgressUs, g_bounds.startUs + kWholeSyncUs);
+    const uint64_t end =
+        std::min(g_bounds.progressUs + kAfterProgressUs, g_bounds.startUs + kWholeSyncUs);
     const uint64_t now = monotonic_us();
     return now < end ? end - now : 0;
 }
 
 void sync_note_answer(long status, int64_t retryAfterSeconds, const char* retryAfterText) {
     if (!g_bounds.running) return;
-    if (accepted(status)) g_bounds.earlierProgressUs = std::exchange(g_bounds.progressUs, monotonic_us());
+    if (accepted(status))
+        g_bounds.earlierProgressUs = std::exchange(g_bounds.progressUs, monotonic_us());
     if ((status != 503 && status != 429) || retryAfterSeconds <= 0) return;
-    const uint64_t wait = static_cast<uint64_t>(retryAfterSeconds) * kSecondUs;
-    if (wait < sync_time_left_us()) {
-        g_bounds.retryWaitUs = wait;
+    const auto wait = static_cast<uint64_t>(retryAfterSeconds);
+    if (wait < sync_time_left_us() / kSecondUs) {
+        g_bounds.retryWaitUs = wait * kSecondUs;
         return;
     }
     log_event("sync", 1, "Service busy, retry after %s", retryAfterText);
