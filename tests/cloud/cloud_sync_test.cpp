@@ -319,6 +319,11 @@ TEST_F(Sync, TransferFailuresAreReported) {
     serve(scenario);
     EXPECT_EQ(cloud_get_token(token), -1);
     EXPECT_NE(root.log().find(";token;2;Get token failed: -1"), std::string::npos);
+    // A token longer than the buffer is refused, never cut.
+    scenario.tokenAnswer = R"({"token": ")" + std::string(kTokenSize, 't') + "\"}";
+    serve(scenario);
+    EXPECT_EQ(cloud_get_token(token), -1);
+    EXPECT_NE(root.log().find(";token;2;Get token failed: token of 2049 characters"), std::string::npos);
     // A refused token is forgotten in the configuration file too.
     scenario = CloudScenario{};
     scenario.storedToken = "tok-stored";
