@@ -144,7 +144,7 @@ std::vector<HostileMode> hostile_modes() {
         m.cloud.repeatRequests = true;
         m.cloud.picturesWanted = 1;
         m.pictures = 3;
-        m.speed = 150;
+        m.speed = 60;
     });
     add("token of 120 characters", [](HostileMode& m) {
         m.cloud.tokenLength = 120;
