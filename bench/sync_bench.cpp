@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,9 +27,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Starts the peak resident memory (VmHWM) afresh from the current size.
-void reset_peak(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 

@@ -11,4 +11,5 @@ build/host/bench/process_bench 20
 build/host/bench/bring_up_bench
 build/host/bench/sync_bench 20
 build/host/bench/sync_bench 20 7 50
+build/host/bench/hostile_service
 build/host/bench/logreport_bench

@@ -11,7 +11,9 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +26,12 @@ namespace {
 
 const char* const kCameraPath = "/camapi/v3/camera/";
 const char* const kTokenPath = "/camapi/v3/token/";
+// Enough for the requests that silent endpoints hold.
+constexpr size_t kWorkers = 32;
+// Padding goes out at 16 MB/s at most, faster than a cellular link: what the
+// device hangs up on is not counted as sent from loopback's large buffers.
+constexpr size_t kPaddingPiece = 16 * 1024;
+constexpr auto kPaddingPause = std::chrono::milliseconds(1);
 
 bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -54,6 +62,18 @@ std::string url_encode(const std::string& text) {
     return out;
 }
 
+// The "size" of the entry of that name in an uploads list, or null.
+json_object* offered_size(json_object* offered, const char* name) {
+    for (size_t i = 0; offered && i < json_object_array_length(offered); ++i) {
+        json_object* entry = json_object_array_get_idx(offered, i);
+        const char* offeredName = json_member_raw_string(entry, "name");
+        json_object* size = nullptr;
+        if (offeredName && strcmp(offeredName, name) == 0 && json_object_object_get_ex(entry, "size", &size))
+            return size;
+    }
+    return nullptr;
+}
+
 std::string to_text(json_object* value) {
     return json_object_to_json_string_ext(value, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
 }
@@ -62,7 +82,7 @@ std::string to_text(json_object* value) {
 // accepted TCP connection.
 class CountingQueue : public httplib::TaskQueue {
 public:
-    explicit CountingQueue(std::atomic<int>& count) : count_(count), pool_(CPPHTTPLIB_THREAD_POOL_COUNT) {}
+    explicit CountingQueue(std::atomic<int>& count) : count_(count), pool_(kWorkers) {}
     void enqueue(std::function<void()> fn) override {
         ++count_;
         pool_.enqueue(std::move(fn));
@@ -141,6 +161,9 @@ struct CloudEmulator::State {
     TlsConnections tls;
 
     mutable std::mutex mutex;  // guards everything below
+    std::condition_variable stopping;  // silent endpoints hold their requests until then
+    bool stopped = false;
+    Traffic traffic;
     std::string relayHost;     // empty: none
     std::vector<CloudRequest> received;
     std::vector<StoredPicture> stored;
@@ -156,11 +179,15 @@ struct CloudEmulator::State {
     void record(const httplib::Request& req, int status);
     void answer(const httplib::Request& req, httplib::Response& res, int status, const std::string& body);
     void drop(const httplib::Request& req, httplib::Response& res);
+    bool hold(const char* endpoint, const httplib::Request& req);
+    void send_padded(const httplib::Request& req, httplib::Response& res, const std::string& answer);
+    std::string issue_token();
     void token(const httplib::Request& req, httplib::Response& res);
     void camera(const httplib::Request& req, httplib::Response& res);
     void storage(const httplib::Request& req, httplib::Response& res);
     std::string camera_answer(json_object* document);
     void uploads_answer(json_object* offered, json_object* answer);
+    json_object* instructions_for(json_object* offered);
     void address(json_object* instruction, const char* name, const char* endpoint, const char* contentType);
     void address_requests();
     const Slot* slot_of(const httplib::Request& req) const;
@@ -176,14 +203,52 @@ void CloudEmulator::State::record(const httplib::Request& req, int status) {
     request.body = req.body;
     request.status = status;
     request.when = std::chrono::steady_clock::now();
+    traffic.received += req.method.size() + req.target.size() + req.body.size();
+    for (const auto& [key, value] : req.headers) traffic.received += key.size() + value.size() + 4;
     received.push_back(std::move(request));
 }
 
 void CloudEmulator::State::answer(const httplib::Request& req, httplib::Response& res, int status,
                                   const std::string& body) {
     record(req, status);
+    traffic.sent += body.size();
     res.status = status;
     res.set_content(body, "application/json");
+}
+
+// A silent endpoint keeps the request unanswered until the service stops.
+bool CloudEmulator::State::hold(const char* endpoint, const httplib::Request& req) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (std::find(scenario.silent.begin(), scenario.silent.end(), endpoint) == scenario.silent.end()) return false;
+    record(req, 0);
+    stopping.wait(lock, [this] { return stopped; });
+    return true;
+}
+
+// The answer with `padding` bytes of empty objects at the end of its
+// "uploads" (its last member), in pieces and without a length.
+void CloudEmulator::State::send_padded(const httplib::Request& req, httplib::Response& res, const std::string& answer) {
+    record(req, 200);
+    const size_t close = answer.rfind(']');
+    const std::string head = answer.substr(0, close) + (answer[close - 1] == '[' ? "" : ",");
+    const std::string tail = "{}" + answer.substr(close);
+    const std::string piece = [] {
+        std::string objects;
+        while (objects.size() + 3 <= kPaddingPiece) objects += "{},";
+        return objects;
+    }();
+    const size_t pieces = scenario.padding / piece.size();
+    res.set_chunked_content_provider("application/json", [this, head, tail, piece, pieces](size_t, httplib::DataSink& sink) {
+        bool written = sink.write(head.data(), head.size());
+        for (size_t i = 0; written && i < pieces; ++i) {
+            std::this_thread::sleep_for(kPaddingPause);
+            written = sink.write(piece.data(), piece.size());
+            std::lock_guard<std::mutex> lock(mutex);
+            traffic.sent += written ? piece.size() : 0;
+        }
+        if (written && sink.write(tail.data(), tail.size())) sink.done();
+        return written;
+    });
 }
 
 // Announces a body, sends half of it and closes the connection.
@@ -197,15 +262,22 @@ void CloudEmulator::State::drop(const httplib::Request& req, httplib::Response& 
                              });
 }
 
+std::string CloudEmulator::State::issue_token() {
+    std::string issued = "tok-" + random_hex(16);
+    if (scenario.tokenLength > 0) issued.resize(static_cast<size_t>(scenario.tokenLength), 'x');
+    validTokens.insert(issued);
+    return issued;
+}
+
 void CloudEmulator::State::token(const httplib::Request& req, httplib::Response& res) {
+    if (hold("token", req)) return;
     std::lock_guard<std::mutex> lock(mutex);
     if (!scenario.tokenAnswer.empty()) return answer(req, res, 200, scenario.tokenAnswer);
-    std::string issued = "tok-" + random_hex(16);
-    validTokens.insert(issued);
-    answer(req, res, 200, "{\"token\": \"" + issued + "\"}");
+    answer(req, res, 200, "{\"token\": \"" + issue_token() + "\"}");
 }
 
 void CloudEmulator::State::camera(const httplib::Request& req, httplib::Response& res) {
+    if (hold("camera", req)) return;
     std::lock_guard<std::mutex> lock(mutex);
     std::string authorization = req.get_header_value("Authorization");
     std::string bearer = starts_with(authorization, "Bearer ") ? authorization.substr(7) : std::string();
@@ -216,6 +288,7 @@ void CloudEmulator::State::camera(const httplib::Request& req, httplib::Response
     }
     if (scenario.serverErrors > 0) {
         --scenario.serverErrors;
+        if (!scenario.retryAfter.empty()) res.set_header("Retry-After", scenario.retryAfter);
         return answer(req, res, scenario.serverErrorStatus, "{\"error\": \"service unavailable\"}");
     }
     if (scenario.dropCamera > 0) {
@@ -235,7 +308,9 @@ void CloudEmulator::State::camera(const httplib::Request& req, httplib::Response
     JsonPtr document = json_parse(req.body.c_str());
     if (!document || !json_object_is_type(document.get(), json_type_object))
         return answer(req, res, 400, "{\"error\": \"not a JSON object\"}");
-    answer(req, res, 200, camera_answer(document.get()));
+    const std::string body = camera_answer(document.get());
+    if (scenario.padding > 0 && body != "{}") return send_padded(req, res, body);
+    answer(req, res, 200, body);
 }
 
 // The answer to one camera record: pending requests, the configuration once,
@@ -244,12 +319,12 @@ std::string CloudEmulator::State::camera_answer(json_object* document) {
     JsonPtr answer(json_object_new_object());
     json_object* requests = json_member_object(document, "requests");
     if (requests && json_member_object(requests, "pictures")) return "{}";  // a picture results document
-    take_acknowledgements(document);
+    if (!scenario.repeatRequests) take_acknowledgements(document);
     if (pendingRequests && json_object_object_length(pendingRequests.get()) > 0) {
         json_object_object_add(answer.get(), "requests", json_object_get(pendingRequests.get()));
         // Pictures carry no acknowledgement: they are asked for once.
         JsonPtr copy = json_parse(to_text(pendingRequests.get()).c_str());
-        json_object_object_del(copy.get(), "pictures");
+        if (!scenario.repeatRequests) json_object_object_del(copy.get(), "pictures");
         pendingRequests = std::move(copy);
     }
     if (!configSent && !scenario.config.empty()) {
@@ -257,9 +332,8 @@ std::string CloudEmulator::State::camera_answer(json_object* document) {
             json_object_object_add(answer.get(), "config", config.release());
         configSent = true;
     }
-    json_object* offered = nullptr;
-    if (json_object_object_get_ex(document, "uploads", &offered) && json_object_is_type(offered, json_type_array))
-        uploads_answer(offered, answer.get());
+    json_object* offered = json_member_array(document, "uploads");
+    if (offered || scenario.padding > 0) uploads_answer(offered, answer.get());
     return to_text(answer.get());
 }
 
@@ -282,11 +356,12 @@ void CloudEmulator::State::address(json_object* instruction, const char* name, c
     std::string path = std::string("/") + endpoint + "/" + std::to_string(slots.size()) + "/" + url_encode(name);
     slots.push_back(slot);
     json_object* headers = json_object_new_array();
-    std::vector<std::pair<const char*, std::string>> lines{{"X-Upload-Key", slot.key}};
+    std::vector<std::pair<std::string, std::string>> lines{{"X-Upload-Key", slot.key}};
     if (contentType) lines.emplace_back("Content-Type", contentType);
+    if (contentType) lines.insert(lines.end(), scenario.uploadHeaders.begin(), scenario.uploadHeaders.end());
     for (const auto& [header, value] : lines) {
         json_object* line = json_object_new_object();
-        json_object_object_add(line, "name", json_object_new_string(header));
+        json_object_object_add(line, "name", json_object_new_string(header.c_str()));
         json_object_object_add(line, "value", json_object_new_string(value.c_str()));
         json_object_array_add(headers, line);
     }
@@ -298,9 +373,26 @@ void CloudEmulator::State::address(json_object* instruction, const char* name, c
 }
 
 void CloudEmulator::State::uploads_answer(json_object* offered, json_object* answer) {
+    json_object_object_add(answer, "uploads", instructions_for(offered));
+}
+
+// The scenario's own instructions, or one for each picture wanted.
+json_object* CloudEmulator::State::instructions_for(json_object* offered) {
+    JsonPtr own = json_parse(scenario.uploads.c_str());
+    if (own && json_object_is_type(own.get(), json_type_array)) {
+        for (size_t i = 0; i < json_object_array_length(own.get()); ++i) {
+            json_object* instruction = json_object_array_get_idx(own.get(), i);
+            const char* name = json_member_raw_string(instruction, "name");
+            if (name == nullptr || json_object_object_get_ex(instruction, "host", nullptr)) continue;
+            address(instruction, name, "storage", "image/jpeg");
+            json_object* size = offered_size(offered, name);
+            if (size && !json_object_object_get_ex(instruction, "size", nullptr))
+                json_object_object_add(instruction, "size", json_object_get(size));
+        }
+        return own.release();
+    }
     json_object* instructions = json_object_new_array();
-    json_object_object_add(answer, "uploads", instructions);
-    size_t wanted = json_object_array_length(offered);
+    size_t wanted = offered ? json_object_array_length(offered) : 0;
     if (scenario.picturesWanted >= 0 && static_cast<size_t>(scenario.picturesWanted) < wanted)
         wanted = static_cast<size_t>(scenario.picturesWanted);
     for (size_t i = 0; i < wanted; ++i) {
@@ -319,6 +411,7 @@ void CloudEmulator::State::uploads_answer(json_object* offered, json_object* ans
         }
         json_object_array_add(instructions, instruction);
     }
+    return instructions;
 }
 
 // Instructions of the scenario's requests that name no "host" get endpoints
@@ -348,16 +441,19 @@ const CloudEmulator::State::Slot* CloudEmulator::State::slot_of(const httplib::R
 }
 
 void CloudEmulator::State::download(const httplib::Request& req, httplib::Response& res) {
+    if (hold("files", req)) return;
     std::lock_guard<std::mutex> lock(mutex);
     const Slot* slot = slot_of(req);
     if (slot == nullptr) return answer(req, res, 403, "{\"error\": \"bad key\"}");
     auto file = scenario.files.find(slot->name);
     if (file == scenario.files.end()) return answer(req, res, 404, "{\"error\": \"no such file\"}");
     record(req, 200);
+    traffic.sent += file->second.size();
     res.set_content(file->second, "application/octet-stream");
 }
 
 void CloudEmulator::State::storage(const httplib::Request& req, httplib::Response& res) {
+    if (hold("storage", req)) return;
     std::lock_guard<std::mutex> lock(mutex);
     const Slot* slot = slot_of(req);
     if (slot == nullptr) return answer(req, res, 403, "{\"error\": \"bad key\"}");
@@ -433,6 +529,11 @@ bool CloudEmulator::start() {
 void CloudEmulator::stop() {
     State& s = *state_;
     if (!s.server) return;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.stopped = true;
+    }
+    s.stopping.notify_all();
     s.server->stop();
     s.tls.end_all();
     if (s.listener.joinable()) s.listener.join();
@@ -483,6 +584,11 @@ int CloudEmulator::connections() const { return state_->connections; }
 
 int CloudEmulator::handshakes() const { return state_->tls.handshakes; }
 
+CloudEmulator::Traffic CloudEmulator::traffic() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->traffic;
+}
+
 namespace {
 
 int int_knob(json_object* cloud, const char* key, int fallback) {
@@ -493,6 +599,11 @@ int int_knob(json_object* cloud, const char* key, int fallback) {
 std::string text_knob(json_object* cloud, const char* key) {
     const char* text = json_member_raw_string(cloud, key);
     return text ? text : "";
+}
+
+bool flag_knob(json_object* cloud, const char* key) {
+    json_object* flag = nullptr;
+    return json_object_object_get_ex(cloud, key, &flag) && json_object_get_boolean(flag);
 }
 
 std::string object_knob(json_object* cloud, const char* key) {
@@ -524,8 +635,19 @@ bool cloud_scenario_parse(const std::string& json, CloudScenario& s) {
     if (json_object* files = json_member_object(c, "files")) {
         json_object_object_foreach(files, name, path) s.files[name] = sim_read_file(json_object_get_string(path));
     }
-    json_object* foreign = nullptr;
-    s.foreignCa = json_object_object_get_ex(c, "foreign_ca", &foreign) && json_object_get_boolean(foreign);
+    s.foreignCa = flag_knob(c, "foreign_ca");
+    s.tokenLength = int_knob(c, "token_length", s.tokenLength);
+    if (json_object* headers = json_member_object(c, "upload_headers")) {
+        json_object_object_foreach(headers, name, value) s.uploadHeaders[name] = json_object_get_string(value);
+    }
+    if (json_object* uploads = json_member_array(c, "uploads")) s.uploads = to_text(uploads);
+    s.padding = static_cast<size_t>(std::max(0, int_knob(c, "padding", 0)));
+    if (json_object* silent = json_member_array(c, "silent")) {
+        for (size_t i = 0; i < json_object_array_length(silent); ++i)
+            s.silent.emplace_back(json_object_get_string(json_object_array_get_idx(silent, i)));
+    }
+    s.retryAfter = text_knob(c, "retry_after");
+    s.repeatRequests = flag_knob(c, "repeat_requests");
     return true;
 }
 

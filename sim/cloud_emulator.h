@@ -30,6 +30,17 @@ struct CloudScenario {
     std::string instruction;        // JSON object whose members overwrite those of every upload instruction
     std::map<std::string, int> uploadStatus;  // picture name -> storage status; 0 drops the connection
     bool foreignCa = false;         // the server certificate comes from another CA
+    int tokenLength = 0;            // characters of each token issued; 0: 36
+    std::map<std::string, std::string> uploadHeaders;  // added to the headers of every upload instruction
+    std::string uploads;            // JSON array sent as "uploads" instead of an instruction per picture
+                                    // offered; entries without "host" get a storage endpoint of ours,
+                                    // without "size" the size offered
+    size_t padding = 0;             // bytes of empty objects after the instructions in "uploads", sent
+                                    // chunked, so that only the bytes tell the answer's length
+    std::vector<std::string> silent;  // endpoints ("token", "camera", "storage", "files") that take
+                                      // each request and never answer
+    std::string retryAfter;         // Retry-After of the serverErrors answers
+    bool repeatRequests = false;    // "requests" go with every answer, acknowledged or not
 };
 
 // Reads a scenario's `cloud` member (a JSON object as text); false when it is not one.
@@ -80,6 +91,12 @@ public:
     std::vector<StoredPicture> pictures() const;
     int connections() const;  // TCP connections accepted
     int handshakes() const;   // TLS handshakes completed
+    // Bytes of the requests received (request lines, headers, bodies) and of
+    // the answer bodies sent.
+    struct Traffic {
+        size_t received = 0, sent = 0;
+    };
+    Traffic traffic() const;
 
     struct State;
 

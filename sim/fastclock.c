@@ -1,6 +1,8 @@
 /* Preloaded into qz_daemon by the simulated board.
- * - QZ_SIM_SPEED > 1 shortens every sleep by that factor and makes the
- *   monotonic clock run that much faster, so minute-long waits pass in seconds.
+ * - QZ_SIM_SPEED > 1 shortens every sleep and every poll() time-out by that
+ *   factor and makes the monotonic clock run that much faster, so minute-long
+ *   waits pass in seconds; libcurl, which waits in poll() and times its
+ *   transfers on the monotonic clock, keeps the same pace as the daemon.
  * - Setting the wall clock is recorded in <QZ_ROOT>/sim/clock_set.log instead
  *   of reaching the host's clock.
  * - Under an emulator, daemon() detaches without forking (see below). */
@@ -8,6 +10,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -97,6 +100,18 @@ unsigned int sleep(unsigned int seconds) {
     struct timespec t = timespec_of((double)seconds);
     nanosleep(&t, NULL);
     return 0;
+}
+
+typedef int (*poll_fn)(struct pollfd*, nfds_t, int);
+
+int poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
+    static poll_fn real;
+    if (!real) real = (poll_fn)dlsym(RTLD_NEXT, "poll");
+    if (g_speed > 1.0 && timeoutMs > 0) {
+        double shortened = (double)timeoutMs / g_speed;
+        timeoutMs = shortened < 1.0 ? 1 : (int)shortened;
+    }
+    return real(fds, count, timeoutMs);
 }
 
 int clock_settime(clockid_t clock, const struct timespec* when) {

@@ -129,6 +129,9 @@ Shape cloud_shape() {
         {"token_answer", kText}, {"stored_token", kText}, {"config", kAnyObject},
         {"requests", kAnyObject}, {"files", map(file_name())}, {"pictures_wanted", kCount},
         {"instruction", kAnyObject}, {"upload_status", map(whole(0, 599))}, {"foreign_ca", kFlag},
+        {"token_length", kCount}, {"upload_headers", map(kText)}, {"uploads", list(kAnyObject)},
+        {"padding", kCount}, {"silent", list(one_of({"token", "camera", "storage", "files"}))},
+        {"retry_after", kText}, {"repeat_requests", kFlag},
     });
 }
 

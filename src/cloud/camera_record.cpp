@@ -52,6 +52,11 @@ constexpr BatteryThresholds kBatteryThresholds[] = {
 constexpr int kExtFineAbove = 103;
 constexpr int kExtLowUpTo = 100;
 
+// An answer holds the requests and one instruction per picture offered (a
+// long signed URL and a few headers each); anything beyond is refused unread.
+constexpr size_t kAnswerPerPicture = 4 * 1024;
+constexpr size_t kAnswerMax = 512 * 1024;
+
 // What the cellular manager last recorded about the SIM and the network.
 struct RadioReport {
     SimIdentity sim;
@@ -135,9 +140,14 @@ json_object* temperature_object() {
     return temperature;
 }
 
+size_t answer_limit(json_object* offered) {
+    const size_t pictures = offered ? json_object_array_length(offered) : 0;
+    return std::min(kHttpAnswerLimit + kAnswerPerPicture * pictures, kAnswerMax);
+}
+
 // A PUT counts only when it completed with a 2xx status. A refused token is
 // forgotten whatever else went wrong, so the next attempt fetches a new one.
-bool put_accepted(int result, char* token) {
+bool put_accepted(int result, char* token, const std::string& url) {
     if (result < 0) {
         log_event("PutCamera", 2, "Put camera failed: Curl fatal error");
         return false;
@@ -145,7 +155,10 @@ bool put_accepted(int result, char* token) {
     long status = http_last_status();
     if (status == 401 || status == 403) cloud_token_reset(token);
     if (http_last_accepted()) return true;
-    log_event("PutCamera", 2, "Put camera failed: %s", http_last_failure_text());
+    if (http_last_answer_too_large())
+        log_event("PutCamera", 2, "Answer too large: %s", url.c_str());
+    else
+        log_event("PutCamera", 2, "Put camera failed: %s", http_last_failure_text());
     return false;
 }
 
@@ -155,8 +168,10 @@ void clear_acknowledged(int carried) {
     if (stillSet) config_toggleRequestUpdateReset(stillSet);
 }
 
-// Acts on an accepted answer; true when the exchange is finished.
-bool act_on_answer(json_object* answer, int mode, const std::string& url, const char* token) {
+// Acts on an accepted answer to a document that offered `offered`; true when
+// the exchange is finished.
+bool act_on_answer(json_object* answer, json_object* offered, int mode, const std::string& url,
+                   const char* token) {
     if (json_object* requests = json_member_object(answer, "requests"))
         requests_carry_out(requests, url.c_str(), token);
     if (json_object* config = json_member_object(answer, "config")) {
@@ -169,7 +184,7 @@ bool act_on_answer(json_object* answer, int mode, const std::string& url, const 
         log_event("sync", 1, "Nothing to upload");
         return true;
     }
-    return uploads_carry_out(uploads, mode);
+    return uploads_carry_out(uploads, offered, mode);
 }
 
 }  // namespace
@@ -268,13 +283,14 @@ int cloud_camera_exchange(char* token, int mode) {
     std::string url = cloud_api_url("camera");
     log_event("sync", 0, "Host: %s", host);
     for (;;) {
+        JsonPtr offered(json_object_get(json_member_array(document.get(), "uploads")));
         JsonPtr answer;
-        int result = http_put_json(url.c_str(), &answer, document.get(), token);
+        int result = http_put_json(url.c_str(), &answer, document.get(), token, answer_limit(offered.get()));
         document.reset();
-        if (!put_accepted(result, token)) return -1;
+        if (!put_accepted(result, token, url)) return -1;
         update_trial_commit();
         clear_acknowledged(carried);
-        if (act_on_answer(answer.get(), mode, url, token)) return 0;
+        if (act_on_answer(answer.get(), offered.get(), mode, url, token)) return 0;
         answer.reset();
         document.reset(json_object_new_object());
         if (uploads_list_add(document.get(), 0) < 1) return 0;

@@ -6,7 +6,10 @@
 #include "daemon_state.h"
 #include "event_log.h"
 #include "json_util.h"
+#include "sync_bounds.h"
 #include "transport.h"
+
+static_assert(sizeof(DaemonConfig::s3token) == kTokenSize, "the stored token fits the working copy");
 
 std::string cloud_api_url(const char* resource) {
     char host[255];
@@ -15,10 +18,15 @@ std::string cloud_api_url(const char* resource) {
 }
 
 int cloud_get_token(char* token) {
+    const std::string url = cloud_api_url("token");
     JsonPtr answer;
-    int result = http_get_json(cloud_api_url("token").c_str(), &answer);
+    int result = http_get_json(url.c_str(), &answer);
     if (result < 0) {
         log_event("token", 2, "Get token failed: Fatal CURL error");
+        return -1;
+    }
+    if (http_last_answer_too_large()) {
+        log_event("token", 2, "Answer too large: %s", url.c_str());
         return -1;
     }
     // Only an accepted answer carries a token worth keeping.
@@ -30,7 +38,15 @@ int cloud_get_token(char* token) {
     // character) counts as missing, so it cannot add lines of its own.
     const char* received = json_member_string(answer.get(), "token");
     if (received == nullptr) {
+        sync_answer_unusable();
         log_event("token", 2, "Get token failed: -1");
+        return -1;
+    }
+    // A cut token would be refused by every request that carries it.
+    const size_t length = std::strlen(received);
+    if (length >= kTokenSize) {
+        sync_answer_unusable();
+        log_event("token", 2, "Get token failed: token of %d characters", static_cast<int>(length));
         return -1;
     }
     copy_text(token, kTokenSize, received);
@@ -43,5 +59,5 @@ void cloud_token_reset(char* token) {
     std::memset(token, 0, kTokenSize);
     log_event("camapi", 0, "Reset token");
     config_setToken("");
-    config_save();
+    if (sync_token_save_due()) config_save();
 }

@@ -25,8 +25,7 @@ bool plain_method(const char* verb) {
 
 }  // namespace
 
-bool transfer_target_read(json_object* instruction, TransferTarget& target, const char*& fault) {
-    fault = nullptr;
+bool transfer_target_read(json_object* instruction, const char* tag, const char* what, TransferTarget& target) {
     // Read as they came: each has its own rule below, and a refusal is logged.
     const char* host = json_member_raw_string(instruction, "host");
     const char* path = json_member_raw_string(instruction, "path");
@@ -34,6 +33,11 @@ bool transfer_target_read(json_object* instruction, TransferTarget& target, cons
     if (host == nullptr || path == nullptr || target.verb == nullptr) return false;
     target.url = std::string(host) + path;
     target.headers = json_member_array(instruction, "headers");
+    if (const char* name = http_header_refused(target.headers)) {
+        log_event(tag, 2, "Refused header %s for %s", printable_name(name).c_str(), what);
+        return false;
+    }
+    const char* fault = nullptr;
     if (target.url.size() > kUrlMax)
         fault = "URL too long";
     else if (has_control_character(target.url.c_str()))
@@ -42,6 +46,7 @@ bool transfer_target_read(json_object* instruction, TransferTarget& target, cons
         fault = "verb refused";
     else if (!http_headers_valid(target.headers))
         fault = "header lines refused";
+    if (fault) log_event(tag, 2, "Refused instruction for %s: %s", what, fault);
     return fault == nullptr;
 }
 

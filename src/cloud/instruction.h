@@ -15,11 +15,13 @@ struct TransferTarget {
     json_object* headers = nullptr;  // null when the instruction has none
 };
 
-// Reads the target of an instruction. False when it cannot be used: `fault`
-// then says why (a URL, verb or header line refused), or is null when a
-// member is simply missing, which callers pass over without a word. A verb
-// is 1 to 16 upper-case letters, so it cannot rewrite the request line.
-bool transfer_target_read(json_object* instruction, TransferTarget& target, const char*& fault);
+// Reads the target of an instruction for `what` (a picture or file name).
+// False when it cannot be used: a refused URL, verb or header line is logged
+// with `tag` as "Refused instruction for <what>: <why>", a refused header name
+// as "Refused header <name> for <what>"; a member simply missing is passed
+// over without a word. A verb is 1 to 16 upper-case letters, so it cannot
+// rewrite the request line.
+bool transfer_target_read(json_object* instruction, const char* tag, const char* what, TransferTarget& target);
 
 // A name from the cloud names a file only when it is a plain file name:
 // not empty, not "." or "..", no "/", no control characters, at most 255 bytes.

@@ -19,7 +19,7 @@
 #include "instruction.h"
 #include "json_util.h"
 #include "run_command.h"
-#include "time_seam.h"
+#include "sync_bounds.h"
 #include "transport.h"
 #include "uart.h"
 #include "update.h"
@@ -32,8 +32,7 @@ constexpr const char* kFotaFolder = "/usrdata/cache/fota";
 constexpr const char* kModemPackage = "/usrdata/cache/fota/ipth_package.bin";
 constexpr const char* kRestartLevel = "/sys/bus/msm_subsys/devices/subsys1/restart_level";
 constexpr const char* kLogPrefix = "log.txt";
-// Longer waits keep the module on, draining the battery, for a mistake of the service.
-constexpr int64_t kSimUpdateMaxMinutes = 60;
+constexpr uint64_t kMinuteUs = 60000000;
 
 // The request's "content" when it has the expected type and, unless the
 // kind carries no flag, the service asks for it to be carried out.
@@ -65,11 +64,7 @@ enum class Download { kDone, kFailed, kNotOpened, kSkipped };
 // leaves half a package where the next start-up looks for one.
 Download download_to(const std::string& path, json_object* instruction, const char* tag) {
     TransferTarget target;
-    const char* fault = nullptr;
-    if (!transfer_target_read(instruction, target, fault)) {
-        if (fault) log_event(tag, 2, "Refused instruction for %s: %s", path.c_str(), fault);
-        return Download::kSkipped;
-    }
+    if (!transfer_target_read(instruction, tag, path.c_str(), target)) return Download::kSkipped;
     bool opened = false;
     int result = kHttpFailed;
     int written = atomic_file_write(device_path(path).c_str(), [&](FILE* file) {
@@ -130,17 +125,17 @@ void carry_out_update_modem(json_object* content) {
     }
 }
 
+// Longer waits keep the module on, draining the battery, for a mistake of the
+// service: a sync grants an hour in all, whatever it is asked.
 void carry_out_update_sim(json_object* content) {
-    int64_t minutes = json_object_get_int64(content);
-    if (minutes > kSimUpdateMaxMinutes) {
-        log_event("camapi", 1, "Sim update wait of %" PRId64 " minutes cut to %" PRId64, minutes,
-                  kSimUpdateMaxMinutes);
-        minutes = kSimUpdateMaxMinutes;
-    }
+    const int64_t asked = json_object_get_int64(content);
+    const int64_t minutes = sync_take_sim_wait_minutes(asked);
+    if (minutes < asked)
+        log_event("camapi", 1, "Sim update wait of %" PRId64 " minutes cut to %" PRId64, asked, minutes);
     log_event("camapi", 0, "Wait for sim update for %" PRId64 " minutes", minutes);
     for (int64_t i = 0; i < minutes; ++i) {
         mcu_send_ack();
-        sleep_seconds(60);
+        sync_pause(kMinuteUs);
     }
     config_toggleRequestUpdateReset(kResetUpdateSim);
 }
@@ -162,11 +157,7 @@ void carry_out_log(json_object* content) {
             continue;
         }
         TransferTarget target;
-        const char* fault = nullptr;
-        if (!transfer_target_read(instruction, target, fault)) {
-            if (fault) log_event("log", 2, "Refused instruction for %s: %s", name, fault);
-            continue;
-        }
+        if (!transfer_target_read(instruction, "log", name, target)) continue;
         int result = http_upload_file(target.url.c_str(), target.verb, file.get(), file_length(file.get()),
                                       target.headers);
         file.reset();
@@ -187,9 +178,8 @@ const char* send_hd_copy(const char* name, const char* hdPath, json_object* inst
         return "sdCardError";
     }
     TransferTarget target;
-    const char* fault = nullptr;
     const char* message = "uploadFailed";
-    if (transfer_target_read(instruction, target, fault)) {
+    if (transfer_target_read(instruction, "hdod", name, target)) {
         int result = http_upload_file(target.url.c_str(), target.verb, file.get(), file_length(file.get()),
                                       target.headers);
         if (result == kHttpCompleted && http_last_accepted()) {
@@ -208,6 +198,8 @@ const char* send_hd_copy(const char* name, const char* hdPath, json_object* inst
 // The outcome of one HD request: "" when its copy was sent. The lookup takes
 // only plain names that fit its path, so a name never reaches a command.
 const char* serve_hd_request(const char* name, const char* date, json_object* instruction) {
+    // Preparing a copy that could not be sent would only cost time.
+    if (sync_time_left_us() == 0) return "uploadFailed";
     char hdPath[PATH_MAX] = {};
     int32_t found = hd_lookup(name, date, hdPath, sizeof hdPath);
     if (found == 1) return "unavailable";

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +25,8 @@
 namespace {
 
 constexpr const char* kTransmitDir = "/media/sdcard/transmit/";
+// Enough of the skipped names to tell what the service asked for.
+constexpr size_t kSkippedShown = 512;
 
 std::string transmit_path(const char* name) { return std::string(kTransmitDir) + name; }
 
@@ -37,7 +39,6 @@ enum class Upload {
 
 Upload upload_one(json_object* instruction) {
     const char* name = json_member_raw_string(instruction, "name");
-    if (name == nullptr) return Upload::kKept;
     if (!plain_file_name(name)) {
         log_event("sync", 2, "Refused file name: %s", printable_name(name).c_str());
         return Upload::kKept;
@@ -49,15 +50,16 @@ Upload upload_one(json_object* instruction) {
         return Upload::kKept;
     }
     TransferTarget target;
-    const char* fault = nullptr;
-    int64_t size = 0;
-    if (!transfer_target_read(instruction, target, fault) || !json_member_int(instruction, "size", size)) {
-        if (fault) log_event("sync", 2, "Refused instruction for %s: %s", name, fault);
+    json_object* sizeMember = nullptr;
+    if (!transfer_target_read(instruction, "sync", name, target) ||
+        !json_object_object_get_ex(instruction, "size", &sizeMember))
         return Upload::kKept;
-    }
-    // Any other length would send a cut or padded picture and count it as sent.
-    if (size != file_length(file.get())) {
-        log_event("sync", 2, "Refused instruction for %s: size %" PRId64 " is not the file's length", name, size);
+    // Any other length (or a size that is no whole number) would send a cut or
+    // padded picture and count it as sent.
+    int64_t size = 0;
+    if (!json_member_int(instruction, "size", size) || size != file_length(file.get())) {
+        log_event("sync", 2, "Refused instruction for %s: size %s is not the file's length", name,
+                  json_object_to_json_string(sizeMember));
         return Upload::kKept;
     }
     int result = http_upload_file(target.url.c_str(), target.verb, file.get(), size, target.headers);
@@ -93,6 +95,44 @@ void offer(json_object* list, const FileEntry& entry) {
     json_object_array_add(list, item);
 }
 
+// Offered names not yet acted on; each instruction takes its name off.
+class OfferedPictures {
+public:
+    explicit OfferedPictures(json_object* offered) {
+        size_t count = offered ? json_object_array_length(offered) : 0;
+        for (size_t i = 0; i < count; ++i)
+            if (const char* name = json_member_raw_string(json_object_array_get_idx(offered, i), "name"))
+                waiting_.emplace_back(name);
+    }
+    bool take(const char* name) {
+        auto found = name ? std::find(waiting_.begin(), waiting_.end(), name) : waiting_.end();
+        if (found == waiting_.end()) return false;
+        waiting_.erase(found);
+        return true;
+    }
+
+private:
+    std::vector<std::string> waiting_;
+};
+
+// One line for the instructions not acted on: their count and their names.
+class Skipped {
+public:
+    void add(const char* name) {
+        ++count_;
+        if (names_.size() >= kSkippedShown) return;
+        if (!names_.empty()) names_ += ", ";
+        names_ += name ? printable_name(name) : "(no name)";
+    }
+    void log() const {
+        if (count_ > 0) log_event("upload", 1, "Skipped %d instructions: %s", count_, names_.c_str());
+    }
+
+private:
+    int count_ = 0;
+    std::string names_;
+};
+
 }  // namespace
 
 int uploads_list_add(json_object* document, int mode) {
@@ -115,18 +155,29 @@ int uploads_list_add(json_object* document, int mode) {
     return 1;
 }
 
-bool uploads_carry_out(json_object* instructions, int mode) {
-    int offered = static_cast<int>(json_object_array_length(instructions));
-    log_event("upload", 0, "Picture to upload: %d", offered);
+bool uploads_carry_out(json_object* instructions, json_object* offered, int mode) {
+    int count = static_cast<int>(json_object_array_length(instructions));
+    log_event("upload", 0, "Picture to upload: %d", count);
+    OfferedPictures waiting(offered);
+    Skipped skipped;
+    int actedOn = 0;
     int sent = 0;
     bool stuck = false;
-    for (int i = 0; i < offered; ++i) {
+    for (int i = 0; i < count; ++i) {
+        json_object* instruction = json_object_array_get_idx(instructions, static_cast<size_t>(i));
+        const char* name = json_member_raw_string(instruction, "name");
+        if (!waiting.take(name)) {
+            skipped.add(name);
+            continue;
+        }
+        ++actedOn;
         mcu_send_ack();
-        Upload outcome = upload_one(json_object_array_get_idx(instructions, static_cast<size_t>(i)));
+        Upload outcome = upload_one(instruction);
         if (outcome == Upload::kSent) ++sent;
         if (outcome == Upload::kStuck) stuck = true;
     }
-    if (sent >= offered)
+    skipped.log();
+    if (sent >= actedOn)
         config_growUploadPictureCount(sent);
     else
         config_setUploadPictureCount(sent);

@@ -13,8 +13,10 @@ struct json_object;
 int uploads_list_add(json_object* document, int mode);
 
 // Carries out the answer's "uploads" array (one keep-alive byte each) and
-// adapts the list length; true when the exchange is finished. A picture counts
-// as sent once its transmit copy is deleted; one that cannot be deleted ends
-// the exchange, so that no picture is sent twice in one sync.
-bool uploads_carry_out(json_object* instructions, int mode);
+// adapts the list length; true when the exchange is finished. Only the
+// pictures of `offered` (the uploads list the answer replies to, or null) are
+// acted on, each once: other instructions are skipped with one log line. A
+// picture counts as sent once its transmit copy is deleted; one that cannot
+// be deleted ends the exchange, so that no picture is sent twice in one sync.
+bool uploads_carry_out(json_object* instructions, json_object* offered, int mode);
 

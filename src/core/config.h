@@ -13,7 +13,7 @@ struct DaemonConfig {
     int32_t firstSyncMin;
     int32_t syncFreq;
     int32_t battType;
-    char s3token[65];
+    char s3token[2049];  // at most 2,048 characters
     char host[255];
     int32_t requestUpdateReset;
     int32_t exifDateDrift;

@@ -11,6 +11,51 @@ void JsonRelease::operator()(json_object* value) const { json_object_put(value);
 JsonPtr json_parse(const char* text) { return JsonPtr(text ? json_tokener_parse(text) : nullptr); }
 
 namespace {
+// The values of a JSON text, counted without building them: one, and one
+// more for each comma and each container that holds anything.
+size_t value_count(const std::string& text) {
+    size_t count = 1;
+    bool inString = false;
+    char previous = '\0';  // the last character outside texts that is not a blank
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        if (c == '"')
+            inString = true;
+        else if (c == ',' || c == '{' || c == '[')
+            ++count;
+        else if ((c == '}' && previous == '{') || (c == ']' && previous == '['))
+            --count;
+        previous = c;
+    }
+    return count;
+}
+
+struct TokenerFree {
+    void operator()(json_tokener* tokener) const { json_tokener_free(tokener); }
+};
+}  // namespace
+
+bool json_parse_bounded(const std::string& text, size_t maxValues, int maxDepth, JsonPtr& value) {
+    value.reset();
+    if (value_count(text) > maxValues) return false;
+    std::unique_ptr<json_tokener, TokenerFree> tokener(json_tokener_new_ex(maxDepth));
+    if (!tokener) return false;
+    value.reset(json_tokener_parse_ex(tokener.get(), text.c_str(), -1));
+    const json_tokener_error error = json_tokener_get_error(tokener.get());
+    if (error == json_tokener_success) return true;
+    value.reset();
+    return error != json_tokener_error_depth;
+}
+
+namespace {
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // Length of the well-formed UTF-8 character at `text` (`left` bytes remain), 0 when it is not one.

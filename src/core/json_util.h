@@ -12,6 +12,11 @@ struct JsonRelease {
 using JsonPtr = std::unique_ptr<json_object, JsonRelease>;
 
 JsonPtr json_parse(const char* text);
+// Parses a text from outside unless it holds more than `maxValues` values or
+// nests deeper than `maxDepth`: json-c spends some 800 bytes on an empty
+// object, so a megabyte of "{}," would take hundreds of megabytes. False when
+// the text is over a limit; a text that is not JSON gives true and a null value.
+bool json_parse_bounded(const std::string& text, size_t maxValues, int maxDepth, JsonPtr& value);
 
 // Member lookups where a member of the wrong type counts as missing.
 json_object* json_member_object(json_object* object, const char* key);

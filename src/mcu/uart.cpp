@@ -2,6 +2,8 @@
 
 #include <sys/select.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,11 @@
 namespace {
 
 constexpr size_t kChunkSize = 1024;
+constexpr uint64_t kKeepAliveGapUs = 1000000;
+constexpr uint64_t kKeepAliveStepUs = 1000000;
+
+std::atomic<int> g_busy{0};
+std::atomic<uint64_t> g_lastByteUs{0};
 
 // Waits until fd is readable, giving up after 3 seconds of silence; a signal
 // only cuts the wait short. Returns false on a select() failure.
@@ -95,13 +102,34 @@ void mcu_port_start() {
 
 void mcu_send_bytes(const void* bytes, size_t length) {
     int fd = g_state.mcuFd.load();
-    if (fd >= 0) serial_write(fd, bytes, length);
+    if (fd < 0) return;
+    serial_write(fd, bytes, length);
+    g_lastByteUs = monotonic_us();
 }
 
 void mcu_send(const char* text) { mcu_send_bytes(text, std::strlen(text)); }
 
 void mcu_send_ack() { mcu_send_bytes(&kMcuAck, 1); }
 void mcu_send_eot() { mcu_send_bytes(&kMcuEot, 1); }
+
+McuBusy::McuBusy() { ++g_busy; }
+McuBusy::~McuBusy() { --g_busy; }
+
+void mcu_keep_alive() {
+    if (g_busy.load() == 0) return;
+    const uint64_t now = monotonic_us();
+    const uint64_t last = g_lastByteUs.load();
+    if (now >= last && now - last >= kKeepAliveGapUs) mcu_send_ack();
+}
+
+void sleep_keeping_alive(uint64_t microseconds) {
+    while (microseconds > 0) {
+        const uint64_t step = std::min(microseconds, kKeepAliveStepUs);
+        sleep_microseconds(step);
+        microseconds -= step;
+        mcu_keep_alive();
+    }
+}
 
 void at_send(const char* command) {
     at_response_clear();

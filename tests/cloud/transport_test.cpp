@@ -22,6 +22,32 @@ TEST(Transport, AnswerBodyIsKeptUpToItsLimit) {
     EXPECT_EQ(http_body_append("y", SIZE_MAX / 2, 3, nullptr), 0u);
 }
 
+// json-c spends hundreds of bytes on each value: an answer is parsed only
+// while its values and its depth stay within bounds.
+TEST(Transport, AnswersOfTooManyValuesOrTooDeepAreRefused) {
+    auto objects = [](size_t count) {
+        std::string text = "[{}";
+        for (size_t i = 1; i < count; ++i) text += ",{}";
+        return text + "]";
+    };
+    const struct {
+        std::string text;
+        bool taken, parsed;
+    } cases[] = {
+        {objects(kHttpAnswerValues - 1), true, true},  // the array is a value too
+        {objects(kHttpAnswerValues), false, false},
+        {R"(["{,{,{,{", 1])", true, true},             // commas and braces in a text count for nothing
+        {std::string(16, '[') + std::string(16, ']'), true, true},
+        {std::string(17, '[') + std::string(17, ']'), false, false},
+        {"<html>", true, false},
+    };
+    for (const auto& c : cases) {
+        JsonPtr value;
+        EXPECT_EQ(json_parse_bounded(c.text, kHttpAnswerValues, 16, value), c.taken) << c.text.size();
+        EXPECT_EQ(value != nullptr, c.parsed) << c.text.size();
+    }
+}
+
 TEST(Transport, OnlyHttpsIsSpoken) {
     TestRoot root;
     ASSERT_EQ(http_init(), 1);

@@ -34,13 +34,26 @@ TEST(Uploads, UnusableInstructionsAreSkippedAndThePictureStays) {
         {std::string(R"({"name": "PICT0001.JPG", "size": 100, "headers": [{"name": "X-A", "value": "1\r\nX-B: 2"}], )") +
              target + "}",
          ";sync;2;Refused instruction for PICT0001.JPG: header lines refused"},
+        {std::string(R"({"name": "PICT0001.JPG", "size": 100, "headers": [{"name": "transfer-ENCODING", "value": "x"}], )") +
+             target + "}",
+         ";sync;2;Refused header transfer-ENCODING for PICT0001.JPG"},
+        {std::string(R"({"name": "PICT0001.JPG", "size": 100, "headers": [{"name": "Proxy-Authorization", "value": "x"}], )") +
+             target + "}",
+         ";sync;2;Refused header Proxy-Authorization for PICT0001.JPG"},
+        {std::string(R"({"name": "PICT0001.JPG", "size": 100, "headers": [{"name": "X Y:", "value": "x"}], )") + target + "}",
+         ";sync;2;Refused header X Y: for PICT0001.JPG"},
+        {std::string(R"({"name": "PICT0001.JPG", "size": "100", )") + target + "}",
+         ";sync;2;Refused instruction for PICT0001.JPG: size \"100\" is not the file's length"},
+        {std::string(R"({"name": "PICT0001.JPG", "size": 1e30, )") + target + "}",
+         ";sync;2;Refused instruction for PICT0001.JPG: size 1e30 is not the file's length"},
     };
     for (const Case& c : cases) {
         config_reset();
         g_config.uploadPictureCount = 20;
         root.write("/media/sdcard/log.txt", "");
         JsonPtr instructions = json_parse(("[" + c.instruction + "]").c_str());
-        EXPECT_TRUE(uploads_carry_out(instructions.get(), 0)) << c.instruction;
+        // As if each picture had been offered: a name from the card may be anything.
+        EXPECT_TRUE(uploads_carry_out(instructions.get(), instructions.get(), 0)) << c.instruction;
         std::string log = root.log();
         EXPECT_NE(log.find(";upload;0;Picture to upload: 1"), std::string::npos) << c.instruction;
         if (c.logged) {

@@ -66,10 +66,10 @@ TEST_F(Config, MissingKeysTakeTheirDefaults) {
 }
 
 TEST_F(Config, LongTextsAreCutToTheirFields) {
-    std::string token(100, 't'), host(400, 'h');
+    std::string token(2100, 't'), host(400, 'h');
     root.write(kFile, "{ \"s3token\": \"" + token + "\", \"host\": \"" + host + "\", \"tempUnit\": \"Celsius\" }");
     config_load();
-    EXPECT_EQ(std::string(g_config.s3token), token.substr(0, 64));
+    EXPECT_EQ(std::string(g_config.s3token), token.substr(0, 2048));
     EXPECT_EQ(std::string(g_config.host), host.substr(0, 254));
     EXPECT_STREQ(g_config.tempUnit, "Ce");
     char buffer[300];

@@ -4,6 +4,7 @@ FakeClock::FakeClock() { time_source_install(this); }
 FakeClock::~FakeClock() { time_source_install(nullptr); }
 
 void FakeClock::sleep_us(uint64_t microseconds) {
+    if (before_sleep) before_sleep(now_.load());
     now_ += microseconds;
     slept_ += microseconds;
     if (on_sleep) on_sleep(now_.load() / 1000000);

@@ -27,6 +27,8 @@ public:
     uint64_t slept_us() const { return slept_.load(); }
     // Called after every sleep with the clock's time in seconds (set it before the sleeping starts).
     std::function<void(uint64_t seconds)> on_sleep;
+    // Called as every sleep begins, with the clock's time in microseconds.
+    std::function<void(uint64_t microseconds)> before_sleep;
     std::vector<time_t> clock_settings() const;
 
 private:

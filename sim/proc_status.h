@@ -32,6 +32,9 @@ inline double cpu_seconds(pid_t pid) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// Starts the peak resident memory (VmHWM) afresh from the current size.
+inline void reset_peak(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }
+
 // A counter of /proc/<pid>/io ("wchar", "write_bytes"); 0 when it cannot be read.
 // A process's counters include those of the children it has reaped.
 inline long long io_counter(pid_t pid, const std::string& field) {
