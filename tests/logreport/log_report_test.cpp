@@ -161,22 +161,23 @@ const Case kCases[] = {
       "on 60 off data fail×2 slot -1 - dBm 0 AA -1.00 ext -1.00 proc 0 up 0 fail 0 req 0 upd 0 err 0 [] jumps 0"},
      "wakes 2 lost 0 no data 1 failed 1 up 0 median 80 longest 80 jumps 0 "
      "top Data: Profile index N start data call failure: NxN x2"},
-    {"a transfer made good by its retry and a later one not, a picture refused twice, an hour's SIM-update wait",
+    {"a transfer made good by its retry and a later one not, a picture refused three times (once for a header), an hour's SIM-update wait",
      "2024-05-09 09:00:00;main;0;Modem power-on\r\n"
      "2024-05-09 09:00:01;image;0;Image transfer from SD Cable\r\n"
      "2024-05-09 09:00:02;image;2;Failed to transfer from SD Cable - 256\r\n"
      "2024-05-09 09:00:03;image;0;Image transfer from SD Cable\r\n"
      "2024-05-09 09:00:04;upload;0;Picture to upload: 3\r\n"
      "2024-05-09 09:00:05;sync;2;File transfer failed for PICT0002.JPG: HTTP status 403; kept for the next sync\r\n"
+     "2024-05-09 09:00:05;sync;2;Refused header Content-Length for PICT0002.JPG\r\n"
      "2024-05-09 09:00:06;upload;0;Picture to upload: 1\r\n"
      "2024-05-09 09:00:07;sync;2;File transfer failed for PICT0002.JPG: HTTP status 403; kept for the next sync\r\n"
      "2024-05-09 09:00:08;camapi;0;Wait for sim update for 60 minutes\r\n"
      "2024-05-09 10:00:08;image;0;Image transfer from SD Cable\r\n"
      "2024-05-09 10:00:09;image;2;Failed to transfer from SD Cable - 256\r\n"
      "2024-05-09 10:00:10;main;0;Modem powerdown\r\n",
-     {"on 3610 off data - slot -1 - dBm 0 AA -1.00 ext -1.00 proc 0 up 2 fail 1 req 1 upd 0 err 3 "
+     {"on 3610 off data - slot -1 - dBm 0 AA -1.00 ext -1.00 proc 0 up 1 fail 1 req 1 upd 0 err 4 "
       "[sync: File transfer failed for PICT0002.JPG: HTTP status 403; kept for the next sync] jumps 0"},
-     "wakes 1 lost 0 no data 1 failed 0 up 2 median 3610 longest 3610 jumps 0 "
+     "wakes 1 lost 0 no data 1 failed 0 up 1 median 3610 longest 3610 jumps 0 "
      "top sync: File transfer failed for PICTN.JPG: HTTP status N; kept for the next sync x2"},
     {"a rollback, a failed MCU flash and a transfer that failed last, cut before the network entry",
      "2024-05-10 09:00:00;main;0;Modem power-on\r\n"

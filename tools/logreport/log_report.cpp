@@ -39,11 +39,12 @@ enum class Meaning {
 };
 
 // The daemon's own texts the figures come from, written as it formats them:
-// "%d" is a number, "%x" hex digits, "%s" any text (the first one is the
-// text the figure takes, a picture's name for instance).
+// "%d" is a number, "%x" hex digits, "%s" any text (the one numbered
+// `captured` is the text the figure takes, a picture's name for instance).
 struct Rule {
     std::string_view tag, pattern;
     Meaning meaning;
+    int captured = 1;
 };
 constexpr Rule kRules[] = {
     {"main", "Modem power-on", Meaning::kPowerOn},
@@ -72,6 +73,7 @@ constexpr Rule kRules[] = {
     {"upload", "Picture to upload: %d", Meaning::kOffered},
     {"sync", "File transfer failed for %s: %s", Meaning::kUploadFailed},
     {"sync", "Refused instruction for %s: %s", Meaning::kUploadFailed},
+    {"sync", "Refused header %s for %s", Meaning::kUploadFailed, 2},
     {"sync", "Refused file name: %s", Meaning::kUploadFailed},
     {"sync", "Failed to open file: /media/sdcard/transmit/%s", Meaning::kUploadFailed},
     {"sync", "File transfer failed: %s", Meaning::kUploadFailedUnnamed},  // older daemons
@@ -107,11 +109,12 @@ constexpr size_t kRetried = std::size(kNotErrors);
 bool digit(char c) { return c >= '0' && c <= '9'; }
 bool hex_digit(char c) { return digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-// Whether `message` is what `pattern` formats to; `captured` gets the first "%s".
+// Whether `message` is what `pattern` formats to; `captured` gets the text of
+// its `which`th "%s".
 bool matches(std::string_view pattern, std::string_view message,
-             std::string_view* captured = nullptr) {
+             std::string_view* captured = nullptr, int which = 1) {
     size_t p = 0, m = 0;
-    bool taken = false;
+    int texts = 0;
     while (p < pattern.size()) {
         if (pattern[p] != '%' || p + 1 >= pattern.size()) {
             if (m >= message.size() || message[m] != pattern[p]) return false;
@@ -125,8 +128,7 @@ bool matches(std::string_view pattern, std::string_view message,
             const std::string_view literal = pattern.substr(p, pattern.find('%', p) - p);
             const size_t end = p == pattern.size() ? message.size() : message.find(literal, m);
             if (end == std::string_view::npos) return false;
-            if (captured != nullptr && !taken) *captured = message.substr(m, end - m);
-            taken = true;
+            if (captured != nullptr && ++texts == which) *captured = message.substr(m, end - m);
             m = end;
             continue;
         }
@@ -140,7 +142,7 @@ bool matches(std::string_view pattern, std::string_view message,
 
 const Rule* rule_for(std::string_view tag, std::string_view message, std::string_view& captured) {
     for (const Rule& rule : kRules)
-        if (rule.tag == tag && matches(rule.pattern, message, &captured)) return &rule;
+        if (rule.tag == tag && matches(rule.pattern, message, &captured, rule.captured)) return &rule;
     return nullptr;
 }
 
