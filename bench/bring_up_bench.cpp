@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "board.h"
+#include "sim/board.h"
 
 using Clock = std::chrono::steady_clock;
 

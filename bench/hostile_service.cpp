@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "hostile_sync.h"
+#include "sim/hostile_sync.h"
 
 namespace {
 

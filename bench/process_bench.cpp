@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "board.h"
-#include "pictures.h"
-#include "proc_status.h"
+#include "sim/board.h"
+#include "sim/pictures.h"
+#include "sim/proc_status.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

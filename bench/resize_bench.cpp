@@ -34,14 +34,14 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
 
-#include "device_root.h"
-#include "atomic_file.h"
-#include "image_helper.h"
-#include "image_memory.h"
-#include "jpeg_codec.h"
-#include "pictures.h"
-#include "resample.h"
-#include "resize.h"
+#include "core/device_root.h"
+#include "core/atomic_file.h"
+#include "image/image_helper.h"
+#include "image/image_memory.h"
+#include "image/jpeg_codec.h"
+#include "sim/pictures.h"
+#include "image/resample.h"
+#include "image/resize.h"
 
 extern char** environ;
 

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
-#include "cloud_emulator.h"
-#include "delaying_relay.h"
-#include "json_util.h"
-#include "pictures.h"
-#include "proc_status.h"
-#include "sim_files.h"
+#include "sim/board.h"
+#include "sim/cloud_emulator.h"
+#include "bench/delaying_relay.h"
+#include "core/json_util.h"
+#include "sim/pictures.h"
+#include "sim/proc_status.h"
+#include "sim/sim_files.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "mcm_wire.h"
-#include "sim_modem.h"
+#include "modem_sdk/mcm_wire.h"
+#include "platform/sim_modem.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "mgmt_wire.h"
-#include "sim_modem.h"
+#include "modem_sdk/mgmt_wire.h"
+#include "platform/sim_modem.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "sim_modem.h"
+#include "platform/sim_modem.h"
 
 namespace {
 std::mutex g_mutex;

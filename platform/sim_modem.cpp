@@ -1,4 +1,4 @@
-#include "sim_modem.h"
+#include "platform/sim_modem.h"
 
 #include <json-c/json.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "at_modem.h"
+#include "sim/at_modem.h"
 
 #include <json-c/json.h>
 #include <strings.h>
@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "json_util.h"
-#include "sim_files.h"
+#include "core/json_util.h"
+#include "sim/sim_files.h"
 
 namespace {
 

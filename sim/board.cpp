@@ -1,8 +1,8 @@
-#include "board.h"
+#include "sim/board.h"
 
-#include "at_modem.h"
-#include "camera_card.h"
-#include "sim_files.h"
+#include "sim/at_modem.h"
+#include "sim/camera_card.h"
+#include "sim/sim_files.h"
 
 #include <cstdio>
 #include <dirent.h>

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "mcu_loader.h"
-#include "modem_board.h"
+#include "sim/mcu_loader.h"
+#include "sim/modem_board.h"
 
 // The simulated board around qz_daemon: a device root on disk, the MCU and
 // the modem's AT interpreter on two pseudo-terminals, and the daemon process.

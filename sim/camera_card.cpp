@@ -1,4 +1,4 @@
-#include "camera_card.h"
+#include "sim/camera_card.h"
 
 #include <sys/stat.h>
 #include <utime.h>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "pictures.h"
-#include "sim_files.h"
+#include "sim/pictures.h"
+#include "sim/sim_files.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "cloud_certs.h"
+#include "sim/cloud_certs.h"
 
 #include <openssl/bio.h>
 #include <openssl/pem.h>

@@ -1,8 +1,8 @@
-#include "cloud_emulator.h"
+#include "sim/cloud_emulator.h"
 
-#include "cloud_certs.h"
-#include "json_util.h"
-#include "sim_files.h"
+#include "sim/cloud_certs.h"
+#include "core/json_util.h"
+#include "sim/sim_files.h"
 
 #include <httplib.h>
 #include <json-c/json.h>

@@ -1,4 +1,4 @@
-#include "hostile_sync.h"
+#include "sim/hostile_sync.h"
 
 #include <stdlib.h>
 #include <sys/statvfs.h>
@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "board.h"
-#include "modem_board.h"
-#include "proc_status.h"
-#include "sim_files.h"
+#include "sim/board.h"
+#include "sim/modem_board.h"
+#include "sim/proc_status.h"
+#include "sim/sim_files.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cloud_emulator.h"
+#include "sim/cloud_emulator.h"
 
 class SimBoard;
 

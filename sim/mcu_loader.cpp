@@ -1,4 +1,4 @@
-#include "mcu_loader.h"
+#include "sim/mcu_loader.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

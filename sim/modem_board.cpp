@@ -1,6 +1,6 @@
-#include "modem_board.h"
+#include "sim/modem_board.h"
 
-#include "sim_files.h"
+#include "sim/sim_files.h"
 
 #include <poll.h>
 #include <sys/inotify.h>

@@ -1,4 +1,4 @@
-#include "pictures.h"
+#include "sim/pictures.h"
 
 #include <libexif/exif-data.h>
 #include <libexif/exif-entry.h>
@@ -13,8 +13,8 @@
 #include <memory>
 #include <vector>
 
-#include "jpeg_codec.h"
-#include "jpeg_sections.h"
+#include "image/jpeg_codec.h"
+#include "image/jpeg_sections.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <iostream>
 
-#include "cloud_emulator.h"
-#include "sim_files.h"
+#include "sim/cloud_emulator.h"
+#include "sim/sim_files.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

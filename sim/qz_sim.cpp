@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "scenario.h"
+#include "sim/scenario.h"
 
 namespace {
 

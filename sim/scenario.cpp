@@ -1,12 +1,12 @@
-#include "scenario.h"
+#include "sim/scenario.h"
 
-#include "camera_card.h"
-#include "cloud_emulator.h"
-#include "json_util.h"
-#include "modem_board.h"
-#include "scenario_reader.h"
-#include "sim_files.h"
-#include "update_package.h"
+#include "sim/camera_card.h"
+#include "sim/cloud_emulator.h"
+#include "core/json_util.h"
+#include "sim/modem_board.h"
+#include "sim/scenario_reader.h"
+#include "sim/sim_files.h"
+#include "sim/update_package.h"
 
 #include <json-c/json.h>
 

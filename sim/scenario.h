@@ -2,7 +2,7 @@
 #include <ostream>
 #include <string>
 
-#include "board.h"
+#include "sim/board.h"
 
 // Plays a scenario file (sim/scenarios/*.json) on a fresh board and writes a
 // readable transcript. Returns 0 when every step met its expectation.

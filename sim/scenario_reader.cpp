@@ -1,4 +1,4 @@
-#include "scenario_reader.h"
+#include "sim/scenario_reader.h"
 
 #include <json-c/json.h>
 

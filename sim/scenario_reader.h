@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "json_util.h"
+#include "core/json_util.h"
 
 // Reads a scenario file and checks every member the board would read: a
 // misspelt or misplaced member is an error, never a silent default. Null when

@@ -1,4 +1,4 @@
-#include "sim_files.h"
+#include "sim/sim_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

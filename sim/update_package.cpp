@@ -1,9 +1,9 @@
-#include "update_package.h"
+#include "sim/update_package.h"
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "sim_files.h"
+#include "sim/sim_files.h"
 
 bool update_package_lay(const std::string& root, const UpdatePackage& package) {
     const std::string staging = root + "/sim/package";

@@ -1,9 +1,9 @@
-#include "board_gpio.h"
+#include "board/board_gpio.h"
 
 #include <cstdint>
 
-#include "event_log.h"
-#include "gpio.h"
+#include "core/event_log.h"
+#include "board/gpio.h"
 
 namespace {
 

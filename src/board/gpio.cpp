@@ -1,4 +1,4 @@
-#include "gpio.h"
+#include "board/gpio.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "device_root.h"
-#include "time_seam.h"
+#include "core/device_root.h"
+#include "core/time_seam.h"
 
 namespace {
 

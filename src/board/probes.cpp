@@ -1,4 +1,4 @@
-#include "probes.h"
+#include "board/probes.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "clock_helpers.h"
-#include "config.h"
-#include "device_root.h"
-#include "event_log.h"
+#include "core/clock_helpers.h"
+#include "core/config.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-#include "at_exchange.h"
+#include "cellular/at_exchange.h"
 
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
 
-#include "daemon_state.h"
-#include "event_log.h"
-#include "time_seam.h"
-#include "uart.h"
+#include "core/daemon_state.h"
+#include "core/event_log.h"
+#include "core/time_seam.h"
+#include "mcu/uart.h"
 
 namespace {
 

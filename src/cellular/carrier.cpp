@@ -1,11 +1,11 @@
-#include "carrier.h"
+#include "cellular/carrier.h"
 
 #include <cstring>
 
-#include "cellular_status.h"
-#include "event_log.h"
-#include "ql_mgmt.h"
-#include "time_seam.h"
+#include "core/cellular_status.h"
+#include "core/event_log.h"
+#include "modem_sdk/ql_mgmt.h"
+#include "core/time_seam.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cellular.h"
+#include "cellular/cellular.h"
 
 #include <pthread.h>
 
@@ -8,17 +8,17 @@
 #include <cstring>
 #include <string>
 
-#include "carrier.h"
-#include "cellular_status.h"
-#include "clock_helpers.h"
-#include "daemon_state.h"
-#include "event_log.h"
-#include "run_command.h"
-#include "ql_mcm.h"
-#include "ql_mgmt.h"
-#include "signal_quality.h"
-#include "sim_slots.h"
-#include "time_seam.h"
+#include "cellular/carrier.h"
+#include "core/cellular_status.h"
+#include "core/clock_helpers.h"
+#include "core/daemon_state.h"
+#include "core/event_log.h"
+#include "core/run_command.h"
+#include "modem_sdk/ql_mcm.h"
+#include "modem_sdk/ql_mgmt.h"
+#include "cellular/signal_quality.h"
+#include "cellular/sim_slots.h"
+#include "core/time_seam.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "identity.h"
+#include "cellular/identity.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "daemon_state.h"
-#include "event_log.h"
-#include "ql_mcm.h"
+#include "core/daemon_state.h"
+#include "core/event_log.h"
+#include "modem_sdk/ql_mcm.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "signal_quality.h"
+#include "cellular/signal_quality.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,11 +8,11 @@
 #include <cstring>
 #include <mutex>
 
-#include "at_exchange.h"
-#include "cellular_status.h"
-#include "daemon_state.h"
-#include "event_log.h"
-#include "ql_mcm.h"
+#include "cellular/at_exchange.h"
+#include "core/cellular_status.h"
+#include "core/daemon_state.h"
+#include "core/event_log.h"
+#include "modem_sdk/ql_mcm.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
-#include "sim_slots.h"
+#include "cellular/sim_slots.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "at_exchange.h"
-#include "board_gpio.h"
-#include "carrier.h"
-#include "cellular_status.h"
-#include "event_log.h"
-#include "ql_mcm.h"
-#include "ql_mgmt.h"
-#include "time_seam.h"
+#include "cellular/at_exchange.h"
+#include "board/board_gpio.h"
+#include "cellular/carrier.h"
+#include "core/cellular_status.h"
+#include "core/event_log.h"
+#include "modem_sdk/ql_mcm.h"
+#include "modem_sdk/ql_mgmt.h"
+#include "core/time_seam.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "camera_record.h"
+#include "cloud/camera_record.h"
 
 #include <json-c/json.h>
 
@@ -7,20 +7,20 @@
 #include <cstdlib>
 #include <string>
 
-#include "cellular_status.h"
-#include "clock_helpers.h"
-#include "cloud_api.h"
-#include "config.h"
-#include "daemon_state.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "probes.h"
-#include "requests.h"
-#include "signal_quality.h"
-#include "transport.h"
-#include "update_trial.h"
-#include "uploads.h"
-#include "version.h"
+#include "core/cellular_status.h"
+#include "core/clock_helpers.h"
+#include "cloud/cloud_api.h"
+#include "core/config.h"
+#include "core/daemon_state.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "board/probes.h"
+#include "cloud/requests.h"
+#include "cellular/signal_quality.h"
+#include "cloud/transport.h"
+#include "update/update_trial.h"
+#include "cloud/uploads.h"
+#include "core/version.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "json_util.h"
+#include "core/json_util.h"
 
 struct json_object;
 

@@ -1,13 +1,13 @@
-#include "cloud_api.h"
+#include "cloud/cloud_api.h"
 
 #include <cstring>
 
-#include "config.h"
-#include "daemon_state.h"
-#include "event_log.h"
-#include "json_util.h"
-#include "sync_bounds.h"
-#include "transport.h"
+#include "core/config.h"
+#include "core/daemon_state.h"
+#include "core/event_log.h"
+#include "core/json_util.h"
+#include "cloud/sync_bounds.h"
+#include "cloud/transport.h"
 
 static_assert(sizeof(DaemonConfig::s3token) == kTokenSize, "the stored token fits the working copy");
 

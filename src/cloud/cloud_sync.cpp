@@ -1,18 +1,18 @@
-#include "cloud_sync.h"
+#include "cloud/cloud_sync.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "camera_record.h"
-#include "cellular_status.h"
-#include "cloud_api.h"
-#include "config.h"
-#include "event_log.h"
-#include "sync_bounds.h"
-#include "time_seam.h"
-#include "transport.h"
-#include "uart.h"
+#include "cloud/camera_record.h"
+#include "core/cellular_status.h"
+#include "cloud/cloud_api.h"
+#include "core/config.h"
+#include "core/event_log.h"
+#include "cloud/sync_bounds.h"
+#include "core/time_seam.h"
+#include "cloud/transport.h"
+#include "mcu/uart.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "instruction.h"
+#include "cloud/instruction.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "event_log.h"
-#include "json_util.h"
-#include "transport.h"
+#include "core/event_log.h"
+#include "core/json_util.h"
+#include "cloud/transport.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "requests.h"
+#include "cloud/requests.h"
 
 #include <json-c/json.h>
 #include <unistd.h>
@@ -10,20 +10,20 @@
 #include <filesystem>
 #include <string>
 
-#include "atomic_file.h"
-#include "clock_helpers.h"
-#include "config.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "hd_picture.h"
-#include "instruction.h"
-#include "json_util.h"
-#include "run_command.h"
-#include "sync_bounds.h"
-#include "transport.h"
-#include "uart.h"
-#include "update.h"
-#include "version.h"
+#include "core/atomic_file.h"
+#include "core/clock_helpers.h"
+#include "core/config.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "image/hd_picture.h"
+#include "cloud/instruction.h"
+#include "core/json_util.h"
+#include "core/run_command.h"
+#include "cloud/sync_bounds.h"
+#include "cloud/transport.h"
+#include "mcu/uart.h"
+#include "update/update.h"
+#include "core/version.h"
 
 namespace {
 

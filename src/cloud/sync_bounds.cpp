@@ -1,11 +1,11 @@
-#include "sync_bounds.h"
+#include "cloud/sync_bounds.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "event_log.h"
-#include "time_seam.h"
-#include "uart.h"
+#include "core/event_log.h"
+#include "core/time_seam.h"
+#include "mcu/uart.h"
 
 namespace {
 

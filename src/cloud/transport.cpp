@@ -1,4 +1,4 @@
-#include "transport.h"
+#include "cloud/transport.h"
 
 #include <curl/curl.h>
 #include <json-c/json.h>
@@ -13,9 +13,9 @@
 #include <memory>
 #include <new>
 
-#include "device_root.h"
-#include "sync_bounds.h"
-#include "uart.h"
+#include "core/device_root.h"
+#include "cloud/sync_bounds.h"
+#include "mcu/uart.h"
 
 namespace {
 

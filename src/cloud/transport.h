@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "json_util.h"
+#include "core/json_util.h"
 
 struct json_object;
 

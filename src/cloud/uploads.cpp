@@ -1,4 +1,4 @@
-#include "uploads.h"
+#include "cloud/uploads.h"
 
 #include <json-c/json.h>
 #include <sys/stat.h>
@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "instruction.h"
-#include "json_util.h"
-#include "picture_process.h"
-#include "transport.h"
-#include "uart.h"
+#include "core/config.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "cloud/instruction.h"
+#include "core/json_util.h"
+#include "image/picture_process.h"
+#include "cloud/transport.h"
+#include "mcu/uart.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cellular_status.h"
+#include "core/cellular_status.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "clock_helpers.h"
+#include "core/clock_helpers.h"
 
 #include <fcntl.h>
 #include <ftw.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "time_seam.h"
+#include "core/time_seam.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "config.h"
+#include "core/config.h"
 
 #include <json-c/json.h>
 #include <unistd.h>
@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "atomic_file.h"
-#include "clock_helpers.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "json_util.h"
+#include "core/atomic_file.h"
+#include "core/clock_helpers.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "core/json_util.h"
 
 DaemonConfig g_config;
 

@@ -1,4 +1,4 @@
-#include "daemon_state.h"
+#include "core/daemon_state.h"
 
 #include <cstdio>
 #include <cstdlib>

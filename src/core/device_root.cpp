@@ -1,4 +1,4 @@
-#include "device_root.h"
+#include "core/device_root.h"
 
 #include <cstdlib>
 

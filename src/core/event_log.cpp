@@ -1,4 +1,4 @@
-#include "event_log.h"
+#include "core/event_log.h"
 
 #include <unistd.h>
 
@@ -7,9 +7,9 @@
 #include <mutex>
 #include <string>
 
-#include "clock_helpers.h"
-#include "daemon_state.h"
-#include "device_root.h"
+#include "core/clock_helpers.h"
+#include "core/daemon_state.h"
+#include "core/device_root.h"
 
 namespace {
 

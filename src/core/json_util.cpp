@@ -1,4 +1,4 @@
-#include "json_util.h"
+#include "core/json_util.h"
 
 #include <json-c/json.h>
 

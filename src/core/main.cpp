@@ -5,22 +5,22 @@
 #include <cstdio>
 #include <cstring>
 
-#include "board_gpio.h"
-#include "config.h"
-#include "daemon_state.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "identity.h"
-#include "picture_process.h"
-#include "power.h"
-#include "probes.h"
-#include "requests.h"
-#include "run_command.h"
-#include "time_seam.h"
-#include "uart.h"
-#include "update.h"
-#include "update_trial.h"
-#include "version.h"
+#include "board/board_gpio.h"
+#include "core/config.h"
+#include "core/daemon_state.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "cellular/identity.h"
+#include "image/picture_process.h"
+#include "mcu/power.h"
+#include "board/probes.h"
+#include "cloud/requests.h"
+#include "core/run_command.h"
+#include "core/time_seam.h"
+#include "mcu/uart.h"
+#include "update/update.h"
+#include "update/update_trial.h"
+#include "core/version.h"
 
 namespace {
 

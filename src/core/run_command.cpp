@@ -1,4 +1,4 @@
-#include "run_command.h"
+#include "core/run_command.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -14,9 +14,9 @@
 #include <cstring>
 #include <vector>
 
-#include "time_seam.h"
+#include "core/time_seam.h"
 
-#include "clock_helpers.h"
+#include "core/clock_helpers.h"
 
 extern char** environ;
 

@@ -1,10 +1,10 @@
-#include "schedule.h"
+#include "core/schedule.h"
 
 #include <ctime>
 
-#include "clock_helpers.h"
-#include "config.h"
-#include "json_util.h"
+#include "core/clock_helpers.h"
+#include "core/config.h"
+#include "core/json_util.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "time_seam.h"
+#include "core/time_seam.h"
 
 #include <sys/select.h>
 

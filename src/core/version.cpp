@@ -1,9 +1,9 @@
-#include "version.h"
+#include "core/version.h"
 
 #include <cstdio>
 
-#include "config.h"
-#include "daemon_state.h"
+#include "core/config.h"
+#include "core/daemon_state.h"
 
 namespace {
 constexpr const char* kBuildTag = "5-g93dfb16";

@@ -1,13 +1,13 @@
-#include "device_tools.h"
+#include "image/device_tools.h"
 
 #include <cstdint>
 #include <string>
 
-#include "clock_helpers.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "probes.h"
-#include "run_command.h"
+#include "core/clock_helpers.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "board/probes.h"
+#include "core/run_command.h"
 
 namespace {
 

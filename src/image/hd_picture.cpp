@@ -1,4 +1,4 @@
-#include "hd_picture.h"
+#include "image/hd_picture.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,13 +6,13 @@
 #include <cstring>
 #include <string>
 
-#include "clock_helpers.h"
-#include "device_root.h"
-#include "device_tools.h"
-#include "event_log.h"
-#include "image_helper.h"
-#include "json_util.h"
-#include "resize.h"
+#include "core/clock_helpers.h"
+#include "core/device_root.h"
+#include "image/device_tools.h"
+#include "core/event_log.h"
+#include "image/image_helper.h"
+#include "core/json_util.h"
+#include "image/resize.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "image_helper.h"
+#include "image/image_helper.h"
 
 #include <libexif/exif-data.h>
 #include <libexif/exif-entry.h>
@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "clock_helpers.h"
-#include "jpeg_sections.h"
+#include "core/clock_helpers.h"
+#include "image/jpeg_sections.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "image_memory.h"
+#include "image/image_memory.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "jpeg_codec.h"
+#include "image/jpeg_codec.h"
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "atomic_file.h"
-#include "resample.h"
+#include "core/atomic_file.h"
+#include "image/resample.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image_memory.h"
+#include "image/image_memory.h"
 
 // The pipeline's only JPEG decoder and encoder (libjpeg), used by resizing,
 // the test-picture generator and the tests.

@@ -1,4 +1,4 @@
-#include "jpeg_sections.h"
+#include "image/jpeg_sections.h"
 
 #include <libexif/exif-data.h>
 #include <libexif/exif-log.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "atomic_file.h"
+#include "core/atomic_file.h"
 
 struct JpegSectionsPrivate {
     uint32_t refs;

@@ -1,4 +1,4 @@
-#include "picture_process.h"
+#include "image/picture_process.h"
 
 #include <dirent.h>
 #include <strings.h>
@@ -14,17 +14,17 @@
 #include <set>
 #include <string>
 
-#include "atomic_file.h"
-#include "clock_helpers.h"
-#include "config.h"
-#include "device_root.h"
-#include "device_tools.h"
-#include "event_log.h"
-#include "image_helper.h"
-#include "resize.h"
-#include "run_command.h"
-#include "schedule.h"
-#include "uart.h"
+#include "core/atomic_file.h"
+#include "core/clock_helpers.h"
+#include "core/config.h"
+#include "core/device_root.h"
+#include "image/device_tools.h"
+#include "core/event_log.h"
+#include "image/image_helper.h"
+#include "image/resize.h"
+#include "core/run_command.h"
+#include "core/schedule.h"
+#include "mcu/uart.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "resample.h"
+#include "image/resample.h"
 
 #include <cmath>
 #include <mutex>
 
-#include "image_memory.h"
+#include "image/image_memory.h"
 
 // The one translation unit that holds stb's resampler. Its work memory comes
 // from the pipeline's heap, so running out is seen as a failed resample.

@@ -1,13 +1,13 @@
-#include "resize.h"
+#include "image/resize.h"
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "atomic_file.h"
-#include "event_log.h"
-#include "jpeg_codec.h"
-#include "resample.h"
+#include "core/atomic_file.h"
+#include "core/event_log.h"
+#include "image/jpeg_codec.h"
+#include "image/resample.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "mcu_protocol.h"
+#include "mcu/mcu_protocol.h"
 
 #include <strings.h>
 
@@ -7,19 +7,19 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cellular_status.h"
-#include "clock_helpers.h"
-#include "config.h"
-#include "daemon_state.h"
-#include "event_log.h"
-#include "power.h"
-#include "runs.h"
-#include "schedule.h"
-#include "signal_quality.h"
-#include "time_seam.h"
-#include "uart.h"
-#include "update_trial.h"
-#include "version.h"
+#include "core/cellular_status.h"
+#include "core/clock_helpers.h"
+#include "core/config.h"
+#include "core/daemon_state.h"
+#include "core/event_log.h"
+#include "mcu/power.h"
+#include "mcu/runs.h"
+#include "core/schedule.h"
+#include "cellular/signal_quality.h"
+#include "core/time_seam.h"
+#include "mcu/uart.h"
+#include "update/update_trial.h"
+#include "core/version.h"
 
 namespace {
 

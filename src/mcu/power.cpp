@@ -1,10 +1,10 @@
-#include "power.h"
+#include "mcu/power.h"
 
 #include <cstdlib>
 
-#include "device_root.h"
-#include "run_command.h"
-#include "time_seam.h"
+#include "core/device_root.h"
+#include "core/run_command.h"
+#include "core/time_seam.h"
 
 int power_action(int mode) {
     int status = run_command("echo \"modem_powerdown\" > %s",

@@ -1,16 +1,16 @@
-#include "runs.h"
+#include "mcu/runs.h"
 
-#include "cellular.h"
-#include "clock_helpers.h"
-#include "cloud_sync.h"
-#include "config.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "picture_process.h"
-#include "run_command.h"
-#include "time_seam.h"
-#include "uart.h"
-#include "update_trial.h"
+#include "cellular/cellular.h"
+#include "core/clock_helpers.h"
+#include "cloud/cloud_sync.h"
+#include "core/config.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "image/picture_process.h"
+#include "core/run_command.h"
+#include "core/time_seam.h"
+#include "mcu/uart.h"
+#include "update/update_trial.h"
 
 namespace {
 

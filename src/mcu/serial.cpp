@@ -1,4 +1,4 @@
-#include "serial.h"
+#include "mcu/serial.h"
 
 #include <fcntl.h>
 #include <termios.h>

@@ -1,4 +1,4 @@
-#include "uart.h"
+#include "mcu/uart.h"
 
 #include <sys/select.h>
 
@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon_state.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "mcu_protocol.h"
-#include "serial.h"
-#include "time_seam.h"
+#include "core/daemon_state.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "mcu/mcu_protocol.h"
+#include "mcu/serial.h"
+#include "core/time_seam.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ql_mcm.h"
+#include "modem_sdk/ql_mcm.h"
 
 // What travels between the wrappers and the MCM library: message ids and the
 // response records (two code words, then the payload). The host stand-ins

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ql_mgmt.h"
+#include "modem_sdk/ql_mgmt.h"
 
 // The 416-byte records exchanged with the management server, and its
 // data-call event. The host stand-in reads and writes the same records.

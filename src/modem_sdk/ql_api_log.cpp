@@ -1,4 +1,4 @@
-#include "ql_api_log.h"
+#include "modem_sdk/ql_api_log.h"
 
 #include <ql_sys_log.h>
 

@@ -9,14 +9,14 @@
 #include <mutex>
 #include <string>
 
-#include "clock_helpers.h"
-#include "device_root.h"
-#include "mcm_internal.h"
-#include "mcm_wire.h"
-#include "ql_api_log.h"
-#include "ql_mcm.h"
-#include "run_command.h"
-#include "time_seam.h"
+#include "core/clock_helpers.h"
+#include "core/device_root.h"
+#include "modem_sdk/mcm_internal.h"
+#include "modem_sdk/mcm_wire.h"
+#include "modem_sdk/ql_api_log.h"
+#include "modem_sdk/ql_mcm.h"
+#include "core/run_command.h"
+#include "core/time_seam.h"
 
 namespace {
 

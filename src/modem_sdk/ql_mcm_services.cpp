@@ -10,10 +10,10 @@
 #include <memory>
 #include <new>
 
-#include "mcm_internal.h"
-#include "mcm_wire.h"
-#include "ql_api_log.h"
-#include "ql_mcm.h"
+#include "modem_sdk/mcm_internal.h"
+#include "modem_sdk/mcm_wire.h"
+#include "modem_sdk/ql_api_log.h"
+#include "modem_sdk/ql_mcm.h"
 
 namespace {
 

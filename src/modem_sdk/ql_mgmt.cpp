@@ -1,4 +1,4 @@
-#include "ql_mgmt.h"
+#include "modem_sdk/ql_mgmt.h"
 
 #include <ql_mgmt_client.h>
 
@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "device_root.h"
-#include "json_util.h"
-#include "mgmt_wire.h"
-#include "ql_api_log.h"
+#include "core/device_root.h"
+#include "core/json_util.h"
+#include "modem_sdk/mgmt_wire.h"
+#include "modem_sdk/ql_api_log.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "mcu_flash.h"
+#include "update/mcu_flash.h"
 
 #include <unistd.h>
 
@@ -9,11 +9,11 @@
 #include <optional>
 #include <vector>
 
-#include "clock_helpers.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "serial.h"
-#include "time_seam.h"
+#include "core/clock_helpers.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "mcu/serial.h"
+#include "core/time_seam.h"
 
 namespace {
 

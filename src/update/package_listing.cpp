@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "package_check.h"
-#include "run_command.h"
+#include "update/package_check.h"
+#include "core/run_command.h"
 
 namespace {
 

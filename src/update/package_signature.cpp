@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "clock_helpers.h"
-#include "package_check.h"
+#include "core/clock_helpers.h"
+#include "update/package_check.h"
 
 namespace {
 

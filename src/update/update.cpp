@@ -1,4 +1,4 @@
-#include "update.h"
+#include "update/update.h"
 
 #include <dirent.h>
 #include <json-c/json.h>
@@ -12,15 +12,15 @@
 #include <memory>
 #include <string>
 
-#include "clock_helpers.h"
-#include "daemon_keep.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "json_util.h"
-#include "mcu_flash.h"
-#include "package_check.h"
-#include "run_command.h"
-#include "version_count.h"
+#include "core/clock_helpers.h"
+#include "update/daemon_keep.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "core/json_util.h"
+#include "update/mcu_flash.h"
+#include "update/package_check.h"
+#include "core/run_command.h"
+#include "update/version_count.h"
 
 namespace {
 

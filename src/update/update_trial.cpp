@@ -1,4 +1,4 @@
-#include "update_trial.h"
+#include "update/update_trial.h"
 
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -12,14 +12,14 @@
 #include <optional>
 #include <string>
 
-#include "atomic_file.h"
-#include "clock_helpers.h"
-#include "daemon_keep.h"
-#include "device_root.h"
-#include "event_log.h"
-#include "run_command.h"
-#include "version.h"
-#include "version_count.h"
+#include "core/atomic_file.h"
+#include "core/clock_helpers.h"
+#include "update/daemon_keep.h"
+#include "core/device_root.h"
+#include "core/event_log.h"
+#include "core/run_command.h"
+#include "core/version.h"
+#include "update/version_count.h"
 
 namespace {
 

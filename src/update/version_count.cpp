@@ -1,14 +1,14 @@
-#include "version_count.h"
+#include "update/version_count.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
 
-#include "atomic_file.h"
-#include "clock_helpers.h"
-#include "device_root.h"
-#include "json_util.h"
+#include "core/atomic_file.h"
+#include "core/clock_helpers.h"
+#include "core/device_root.h"
+#include "core/json_util.h"
 
 namespace {
 constexpr size_t kRecordLimit = 256;

@@ -6,11 +6,11 @@
 #include <functional>
 #include <fstream>
 
-#include "board_gpio.h"
-#include "fake_clock.h"
-#include "gpio.h"
-#include "modem_board.h"
-#include "test_root.h"
+#include "board/board_gpio.h"
+#include "tests/support/fake_clock.h"
+#include "board/gpio.h"
+#include "sim/modem_board.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "config.h"
-#include "modem_board.h"
-#include "probes.h"
-#include "test_root.h"
+#include "core/config.h"
+#include "sim/modem_board.h"
+#include "board/probes.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

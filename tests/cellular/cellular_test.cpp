@@ -11,18 +11,18 @@
 #include <functional>
 #include <thread>
 
-#include "at_exchange.h"
-#include "carrier.h"
-#include "cellular.h"
-#include "cellular_status.h"
-#include "clock_helpers.h"
-#include "daemon_state.h"
-#include "modem_fixture.h"
-#include "pty_pair.h"
-#include "signal_quality.h"
-#include "sim_slots.h"
-#include "stand_ins.h"
-#include "state_reset.h"
+#include "cellular/at_exchange.h"
+#include "cellular/carrier.h"
+#include "cellular/cellular.h"
+#include "core/cellular_status.h"
+#include "core/clock_helpers.h"
+#include "core/daemon_state.h"
+#include "tests/modem_sdk/modem_fixture.h"
+#include "tests/support/pty_pair.h"
+#include "cellular/signal_quality.h"
+#include "cellular/sim_slots.h"
+#include "tests/support/stand_ins.h"
+#include "tests/support/state_reset.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The modem's identity read at start-up through the DM service.
 #include <utility>
 
-#include "daemon_state.h"
-#include "identity.h"
-#include "modem_fixture.h"
-#include "state_reset.h"
+#include "core/daemon_state.h"
+#include "cellular/identity.h"
+#include "tests/modem_sdk/modem_fixture.h"
+#include "tests/support/state_reset.h"
 
 namespace {
 

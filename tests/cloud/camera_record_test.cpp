@@ -4,14 +4,14 @@
 #include <filesystem>
 #include <string>
 
-#include "camera_record.h"
-#include "cellular_status.h"
-#include "config.h"
-#include "daemon_state.h"
-#include "fake_clock.h"
-#include "json_util.h"
-#include "state_reset.h"
-#include "test_root.h"
+#include "cloud/camera_record.h"
+#include "core/cellular_status.h"
+#include "core/config.h"
+#include "core/daemon_state.h"
+#include "tests/support/fake_clock.h"
+#include "core/json_util.h"
+#include "tests/support/state_reset.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "hostile_sync.h"
+#include "sim/hostile_sync.h"
 
 namespace {
 

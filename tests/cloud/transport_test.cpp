@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "test_root.h"
-#include "transport.h"
+#include "tests/support/test_root.h"
+#include "cloud/transport.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <ctime>
 #include <string>
 
-#include "clock_helpers.h"
-#include "fake_clock.h"
-#include "run_command.h"
-#include "test_root.h"
+#include "core/clock_helpers.h"
+#include "tests/support/fake_clock.h"
+#include "core/run_command.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

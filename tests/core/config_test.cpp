@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "config.h"
-#include "json_util.h"
-#include "state_reset.h"
-#include "test_root.h"
+#include "core/config.h"
+#include "core/json_util.h"
+#include "tests/support/state_reset.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "event_log.h"
-#include "test_root.h"
+#include "core/event_log.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

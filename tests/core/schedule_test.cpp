@@ -4,10 +4,10 @@
 #include <string>
 #include <tuple>
 
-#include "config.h"
-#include "fake_clock.h"
-#include "schedule.h"
-#include "test_root.h"
+#include "core/config.h"
+#include "tests/support/fake_clock.h"
+#include "core/schedule.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <string>
 
-#include "hd_picture.h"
-#include "image_helper.h"
-#include "image_memory.h"
-#include "pictures.h"
-#include "stand_ins.h"
-#include "test_files.h"
-#include "test_root.h"
+#include "image/hd_picture.h"
+#include "image/image_helper.h"
+#include "image/image_memory.h"
+#include "sim/pictures.h"
+#include "tests/support/stand_ins.h"
+#include "tests/image/test_files.h"
+#include "tests/support/test_root.h"
 
 namespace fs = std::filesystem;
 

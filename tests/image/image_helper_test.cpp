@@ -1,4 +1,4 @@
-#include "image_helper.h"
+#include "image/image_helper.h"
 
 #include <gtest/gtest.h>
 #include <libexif/exif-data.h>
@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "jpeg_sections.h"
-#include "pictures.h"
-#include "test_files.h"
-#include "test_root.h"
+#include "image/jpeg_sections.h"
+#include "sim/pictures.h"
+#include "tests/image/test_files.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "jpeg_sections.h"
+#include "image/jpeg_sections.h"
 
 #include <gtest/gtest.h>
 #include <libexif/exif-data.h>
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
-#include "test_root.h"
+#include "tests/image/test_files.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <random>
 #include <string>
 
-#include "image_helper.h"
-#include "jpeg_sections.h"
-#include "test_files.h"
-#include "test_root.h"
+#include "image/image_helper.h"
+#include "image/jpeg_sections.h"
+#include "tests/image/test_files.h"
+#include "tests/support/test_root.h"
 
 // Linked with --wrap=fsync: thousands of saves need not each wait for the
 // disk; what is saved, and how, stays the same.

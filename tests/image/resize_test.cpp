@@ -1,4 +1,4 @@
-#include "resize.h"
+#include "image/resize.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@
 
 #include <jpeglib.h>  // after <cstdio>: it takes FILE
 
-#include "image_memory.h"
-#include "jpeg_codec.h"
-#include "resample.h"
-#include "test_files.h"
-#include "test_root.h"
+#include "image/image_memory.h"
+#include "image/jpeg_codec.h"
+#include "image/resample.h"
+#include "tests/image/test_files.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

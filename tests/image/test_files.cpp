@@ -1,8 +1,8 @@
-#include "test_files.h"
+#include "tests/image/test_files.h"
 
 #include <cstring>
 
-#include "pictures.h"
+#include "sim/pictures.h"
 
 bool write_camera_picture(const std::string& path, int width, int height, int quality) {
     SimPicture p;

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "jpeg_codec.h"
-#include "jpeg_sections.h"
-#include "sim_files.h"
+#include "image/jpeg_codec.h"
+#include "image/jpeg_sections.h"
+#include "sim/sim_files.h"
 
 // Small helpers the picture tests share.
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "fleet.h"
-#include "log_report.h"
-#include "sim_files.h"
-#include "test_root.h"
+#include "tools/logreport/fleet.h"
+#include "tools/logreport/log_report.h"
+#include "sim/sim_files.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "fleet.h"
-#include "log_report.h"
+#include "tools/logreport/fleet.h"
+#include "tools/logreport/log_report.h"
 
 namespace {
 

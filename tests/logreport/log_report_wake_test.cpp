@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "camera_card.h"
-#include "cloud_emulator.h"
-#include "daemon_board.h"
-#include "log_report.h"
-#include "modem_board.h"
+#include "sim/camera_card.h"
+#include "sim/cloud_emulator.h"
+#include "tests/support/daemon_board.h"
+#include "tools/logreport/log_report.h"
+#include "sim/modem_board.h"
 
 namespace {
 

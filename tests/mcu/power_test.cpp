@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "fake_clock.h"
-#include "power.h"
-#include "stand_ins.h"
-#include "test_root.h"
+#include "tests/support/fake_clock.h"
+#include "mcu/power.h"
+#include "tests/support/stand_ins.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <filesystem>
 #include <string>
 
-#include "config.h"
-#include "daemon_state.h"
-#include "fake_clock.h"
-#include "mcu_protocol.h"
-#include "pty_pair.h"
-#include "stand_ins.h"
-#include "test_root.h"
+#include "core/config.h"
+#include "core/daemon_state.h"
+#include "tests/support/fake_clock.h"
+#include "mcu/mcu_protocol.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/stand_ins.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "daemon_state.h"
-#include "pty_pair.h"
-#include "serial.h"
-#include "test_root.h"
-#include "uart.h"
+#include "core/daemon_state.h"
+#include "tests/support/pty_pair.h"
+#include "mcu/serial.h"
+#include "tests/support/test_root.h"
+#include "mcu/uart.h"
 
 // Linked with --wrap=write: the watched descriptor's writes are recorded and
 // can be made to accept only so many bytes, or to fail.

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "modem_fixture.h"
+#include "tests/modem_sdk/modem_fixture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "modem_fixture.h"
+#include "tests/modem_sdk/modem_fixture.h"
 
 // Every request as it leaves, seen through the linker's wrapping.
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "mgmt_wire.h"
-#include "modem_fixture.h"
+#include "modem_sdk/mgmt_wire.h"
+#include "tests/modem_sdk/modem_fixture.h"
 
 // What the layer hands the library, seen through the linker's wrapping.
 namespace {

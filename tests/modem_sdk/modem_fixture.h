@@ -3,13 +3,13 @@
 
 #include <string>
 
-#include "fake_clock.h"
-#include "modem_board.h"
-#include "ql_mcm.h"
-#include "ql_mgmt.h"
-#include "scoped_env.h"
-#include "state_reset.h"
-#include "test_root.h"
+#include "tests/support/fake_clock.h"
+#include "sim/modem_board.h"
+#include "modem_sdk/ql_mcm.h"
+#include "modem_sdk/ql_mgmt.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/state_reset.h"
+#include "tests/support/test_root.h"
 
 // A fresh device root with the board's modem side laid out, the stand-in
 // libraries pointed at it (QZ_ROOT, and its bin/ first in PATH) and a fake

@@ -1,6 +1,6 @@
 // The wrappers' log line through the vendor's system log.
-#include "modem_fixture.h"
-#include "ql_api_log.h"
+#include "tests/modem_sdk/modem_fixture.h"
+#include "modem_sdk/ql_api_log.h"
 
 namespace {
 

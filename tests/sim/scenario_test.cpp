@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "cloud_emulator.h"
-#include "scenario.h"
-#include "scenario_reader.h"
-#include "sim_files.h"
-#include "test_root.h"
+#include "sim/cloud_emulator.h"
+#include "sim/scenario.h"
+#include "sim/scenario_reader.h"
+#include "sim/sim_files.h"
+#include "tests/support/test_root.h"
 
 namespace {
 

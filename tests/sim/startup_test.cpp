@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "daemon_board.h"
+#include "tests/support/daemon_board.h"
 
 namespace {
 

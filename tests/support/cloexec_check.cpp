@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "device_root.h"
+#include "core/device_root.h"
 
 namespace {
 void check_close_on_exec(int fd) {

@@ -1,4 +1,4 @@
-#include "daemon_board.h"
+#include "tests/support/daemon_board.h"
 
 #include <gtest/gtest.h>
 

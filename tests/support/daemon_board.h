@@ -2,7 +2,7 @@
 #include <chrono>
 #include <string>
 
-#include "board.h"
+#include "sim/board.h"
 
 // The simulated board for tests that run the daemon: when it goes, the test
 // fails if the daemon's output holds a sanitizer report.

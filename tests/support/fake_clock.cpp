@@ -1,4 +1,4 @@
-#include "fake_clock.h"
+#include "tests/support/fake_clock.h"
 
 FakeClock::FakeClock() { time_source_install(this); }
 FakeClock::~FakeClock() { time_source_install(nullptr); }

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "time_seam.h"
+#include "core/time_seam.h"
 
 // A clock whose sleeps return at once and only advance its own time.
 // Installed for the lifetime of the object.

@@ -1,4 +1,4 @@
-#include "module_tools.h"
+#include "tests/support/module_tools.h"
 
 #include <unistd.h>
 

@@ -1,10 +1,10 @@
-#include "pty_pair.h"
+#include "tests/support/pty_pair.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-#include "sim_files.h"
+#include "sim/sim_files.h"
 
 PtyPair::PtyPair() {
     std::string name;

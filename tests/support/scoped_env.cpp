@@ -1,4 +1,4 @@
-#include "scoped_env.h"
+#include "tests/support/scoped_env.h"
 
 #include <cstdlib>
 

@@ -1,8 +1,8 @@
-#include "stand_ins.h"
+#include "tests/support/stand_ins.h"
 
 #include <gtest/gtest.h>
 
-#include "sim_files.h"
+#include "sim/sim_files.h"
 
 StandIns::StandIns(const TestRoot& root, const std::vector<std::string>& names)
     : root_(root), path_("PATH", path_with_first(root.path("/bin"))) {

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "scoped_env.h"
-#include "test_root.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/test_root.h"
 
 // Recorder stand-ins for the board's commands in the test root's bin/, put
 // first in PATH for the object's lifetime. Each records "<name> <arguments>".

@@ -1,12 +1,12 @@
-#include "test_root.h"
+#include "tests/support/test_root.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
-#include "device_root.h"
-#include "sim_files.h"
-#include "state_reset.h"
+#include "core/device_root.h"
+#include "sim/sim_files.h"
+#include "tests/support/state_reset.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 #include <optional>
 #include <string>
 
-#include "scoped_env.h"
+#include "tests/support/scoped_env.h"
 
 // A fresh device root for one test: /media/sdcard, /etc, /usrdata, /tmp exist.
 // Installed as the device root for the object's lifetime, then removed. The

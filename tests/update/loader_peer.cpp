@@ -1,4 +1,4 @@
-#include "loader_peer.h"
+#include "tests/update/loader_peer.h"
 
 #include <chrono>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "sim_files.h"
+#include "sim/sim_files.h"
 
 std::string hex_record(uint16_t address, const std::vector<uint8_t>& bytes, uint8_t type) {
     std::vector<uint8_t> fields{static_cast<uint8_t>(bytes.size()), static_cast<uint8_t>(address >> 8),

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
-#include "test_root.h"
+#include "sim/board.h"
+#include "tests/support/test_root.h"
 
 // One Intel HEX record with its checksum, ended by CR LF.
 std::string hex_record(uint16_t address, const std::vector<uint8_t>& bytes, uint8_t type = 0);

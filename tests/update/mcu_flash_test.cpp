@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "fake_clock.h"
-#include "loader_peer.h"
-#include "mcu_flash.h"
-#include "sim_files.h"
+#include "tests/support/fake_clock.h"
+#include "tests/update/loader_peer.h"
+#include "update/mcu_flash.h"
+#include "sim/sim_files.h"
 
 namespace {
 

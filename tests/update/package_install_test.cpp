@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "test_root.h"
-#include "update.h"
-#include "version.h"
+#include "tests/support/test_root.h"
+#include "update/update.h"
+#include "core/version.h"
 
 namespace {
 

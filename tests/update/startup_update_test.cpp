@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "daemon_board.h"
-#include "loader_peer.h"
-#include "log_report.h"
-#include "sim_files.h"
-#include "update_package.h"
+#include "tests/support/daemon_board.h"
+#include "tests/update/loader_peer.h"
+#include "tools/logreport/log_report.h"
+#include "sim/sim_files.h"
+#include "sim/update_package.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <string>
 
-#include "cloud_emulator.h"
-#include "daemon_board.h"
-#include "module_tools.h"
-#include "sim_files.h"
-#include "update_package.h"
+#include "sim/cloud_emulator.h"
+#include "tests/support/daemon_board.h"
+#include "tests/support/module_tools.h"
+#include "sim/sim_files.h"
+#include "sim/update_package.h"
 
 namespace {
 

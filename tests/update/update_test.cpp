@@ -1,4 +1,4 @@
-#include "update.h"
+#include "update/update.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -10,10 +10,10 @@
 #include <set>
 #include <string>
 
-#include "fake_clock.h"
-#include "loader_peer.h"
-#include "module_tools.h"
-#include "sim_files.h"
+#include "tests/support/fake_clock.h"
+#include "tests/update/loader_peer.h"
+#include "tests/support/module_tools.h"
+#include "sim/sim_files.h"
 
 void free_space_limit(uint64_t bytes);  // at most that much free from now on, 0: no limit
 

@@ -1,10 +1,10 @@
-#include "fleet.h"
+#include "tools/logreport/fleet.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 
-#include "page_parts.h"
+#include "tools/logreport/page_parts.h"
 
 namespace {
 

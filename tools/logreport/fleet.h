@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "log_report.h"
+#include "tools/logreport/log_report.h"
 
 // One camera's log in a few figures; "recent" is the 30 days up to its last wake.
 struct Camera {

@@ -1,4 +1,4 @@
-#include "log_report.h"
+#include "tools/logreport/log_report.h"
 
 #include <algorithm>
 #include <cstring>

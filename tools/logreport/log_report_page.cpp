@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "log_report.h"
-#include "page_parts.h"
+#include "tools/logreport/log_report.h"
+#include "tools/logreport/page_parts.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "log_report.h"
+#include "tools/logreport/log_report.h"
 
 namespace {
 

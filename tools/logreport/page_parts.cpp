@@ -1,4 +1,4 @@
-#include "page_parts.h"
+#include "tools/logreport/page_parts.h"
 
 #include <algorithm>
 #include <cmath>

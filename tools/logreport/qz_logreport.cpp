@@ -11,8 +11,8 @@
 #include <system_error>
 #include <vector>
 
-#include "fleet.h"
-#include "log_report.h"
+#include "tools/logreport/fleet.h"
+#include "tools/logreport/log_report.h"
 
 namespace {
 
