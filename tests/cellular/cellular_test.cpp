@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "cellular/at_exchange.h"
 #include "cellular/carrier.h"
@@ -293,8 +294,6 @@ TEST_F(Cellular, SignalBars) {
         int ready, missing, bars;
         std::string line;
     } cases[] = {
-        {R"({"signal": {"gsm": -73}})", "", 1, 0, 5, "Signal strength: -73\r"},
-        {R"({"signal": {"gsm": -74}})", "", 1, 0, 4, "Signal strength: -74\r"},
         {R"({"signal": {"wcdma": -110}})", "", 1, 0, 1, "Signal strength: -110\r"},
         {R"({"signal": {"gsm": -111}})", "", 1, 0, 0, "Signal strength: -111\r"},
         {R"({"signal": {"lte": -100}})", "", 1, 0, 3, "Signal strength: -100\r"},
@@ -314,6 +313,18 @@ TEST_F(Cellular, SignalBars) {
         EXPECT_EQ(signal_bars(), c.bars) << c.modem << c.qeng;
         const std::string lines = root_.log().substr(before);
         EXPECT_TRUE(c.line.empty() ? lines.empty() : lines.find(c.line) != std::string::npos) << lines;
+    }
+    // Each step's floor and the reading just below it; an LTE reading counts 15 dB more.
+    const std::tuple<const char*, int, int> edges[] = {
+        {"gsm", -73, 5},  {"gsm", -74, 4},   {"gsm", -82, 4},   {"wcdma", -83, 3}, {"gsm", -92, 3},
+        {"gsm", -93, 2},  {"gsm", -101, 2},  {"gsm", -102, 1},  {"lte", -88, 5},   {"lte", -89, 4},
+        {"lte", -97, 4},  {"lte", -98, 3},   {"lte", -107, 3},  {"lte", -108, 2},  {"lte", -116, 2},
+        {"lte", -117, 1}, {"lte", -125, 1},  {"lte", -126, 0}};
+    g_cellular.modemReady = 1;
+    g_cellular.simMissing = 0;
+    for (const auto& [radio, dbm, bars] : edges) {
+        scenario(std::string(R"({"signal": {")") + radio + "\": " + std::to_string(dbm) + "}}");
+        EXPECT_EQ(signal_bars(), bars) << radio << " " << dbm;
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <csignal>
@@ -10,11 +11,27 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/config.h"
 #include "core/json_util.h"
 #include "tests/support/state_reset.h"
 #include "tests/support/test_root.h"
+
+// Linked with --wrap=fsync and --wrap=rename: the order in which a save reaches the disk.
+static std::vector<std::string> g_diskSteps;
+extern "C" int __real_fsync(int fd);
+extern "C" int __wrap_fsync(int fd) {
+    struct stat info {};
+    fstat(fd, &info);
+    g_diskSteps.push_back(S_ISDIR(info.st_mode) ? "folder fsync" : "data fsync");
+    return __real_fsync(fd);
+}
+extern "C" int __real_rename(const char* from, const char* to);
+extern "C" int __wrap_rename(const char* from, const char* to) {
+    g_diskSteps.push_back("rename");
+    return __real_rename(from, to);
+}
 
 namespace {
 
@@ -45,6 +62,13 @@ TEST_F(Config, SaveWritesAllKeysInOrderOnOneLineAndLoadsBack) {
     config_load();
     config_save();
     EXPECT_EQ(root.read(kFile), file);
+}
+
+// A power cut after the rename must find the new file's data on the card.
+TEST_F(Config, SaveSyncsItsDataBeforeTheRenameAndTheFolderAfter) {
+    g_diskSteps.clear();
+    EXPECT_EQ(config_save(), 0);
+    EXPECT_EQ(g_diskSteps, (std::vector<std::string>{"data fsync", "rename", "folder fsync"}));
 }
 
 TEST_F(Config, MissingKeysTakeTheirDefaults) {

@@ -222,6 +222,15 @@ TEST_F(Processing, NumbersCarryOnAfterWhatOriginalHoldsAndTheSwapFileGoesOnOnce)
     EXPECT_TRUE(logged(";process;1;No room for a swap file"));
 }
 
+// 640 x 480 is above the transmit budget of 202,800 pixels: the copy keeps the
+// aspect at the largest size within it.
+TEST_F(Processing, ACopyAboveTheTransmitBudgetIsCutToIt) {
+    picture("IMAG0001.JPG", 5, 1, true, 640);
+    process_pictures();
+    const Picture copy = decode_file(root.path(kTransmit) + "PICT0001.JPG");
+    EXPECT_EQ(std::make_pair(copy.width, copy.height), std::make_pair(520, 390));
+}
+
 TEST_F(Processing, OtherFilesAreNumberedByTheirExtension) {
     g_config.exifDateDrift = 77;
     file("M1.AVI", 1);
