@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,8 +43,6 @@ TEST(HexBlocks, RecordsBecomeWordBlocks) {
         std::vector<std::string> blocks;
     };
     const Case cases[] = {
-        {"1 mod 4", hex_record(0x0201, {0xAA}), {"0200:FFAAFFFF"}},
-        {"3 mod 4", hex_record(0x0203, {0xAA, 0xBB}), {"0200:FFFFFFAA", "0204:BBFFFFFF"}},
         {"carry sent alone before a far record", hex_record(0x0000, {1, 2, 3, 4, 5}) + hex_record(0x0020, {6}),
          {"0000:01020304", "0004:05FFFFFF", "0020:06FFFFFF"}},
         {"lower-case digits", ":02030000abcd7f\r\n", {"0300:ABCDFFFF"}},
@@ -57,14 +54,6 @@ TEST(HexBlocks, RecordsBecomeWordBlocks) {
         EXPECT_EQ(blocks_of(c.hex, result), c.blocks) << c.name;
         EXPECT_EQ(result, 0) << c.name;
     }
-}
-
-TEST(FlashChecksum, SumsModulo256ThenFlipsAllButTheLowestBit) {
-    uint8_t bytes[23];
-    std::memset(bytes, 0xFF, 22);
-    bytes[22] = 0x4A;  // 22 x 0xFF + 0x4A = 0x1634, 0x34 modulo 256
-    EXPECT_EQ(flash_checksum(bytes, 23), 0xCA);
-    EXPECT_EQ(flash_checksum(bytes, 0), 0xFE);
 }
 
 TEST(HexRefusal, FirmwareThatWouldBeFlashedWrongIsRefusedWhole) {
@@ -114,14 +103,14 @@ protected:
 // What srec_cat refuses never reaches the loader.
 TEST_F(Flashing, TheLoaderGetsWhatSrecCatReadsDespiteResends) {
     const std::string file = sim_read_file(kDebianHex + "atmega/ATmegaBOOT_168_atmega328.hex");
+    // Out of address order, and the second record starts inside a word.
     const std::string outOfOrder =
-        hex_record(0x0200, counting(0, 16)) + hex_record(0x0100, counting(16, 16)) + ":00000001FF\r\n";
+        hex_record(0x0200, counting(0, 16)) + hex_record(0x0103, counting(16, 16)) + ":00000001FF\r\n";
     const std::string carried = hex_record(0x0100, counting(0, 10)) + hex_record(0x010A, counting(10, 16)) +
                                 hex_record(0x0200, counting(0, 16)) + ":00000001FF\r\n";
     const std::pair<std::string, LoaderFaults> cases[] = {
         {file, {}}, {file, {0x7C00, -1, -1}}, {carried, {0x0200, -1, -1}}, {carried, {0x0108, -1, -1}},
         {outOfOrder, {0x0200, -1, -1}}, {carried, {0x0108, -1, -1, 1, true}},
-        {sim_read_file(kDebianHex + "optiboot/optiboot_atmega168.hex"), {}},
         {sim_read_file(kDebianHex + "optiboot/optiboot_atmega328.hex"), {}},
     };
     for (const auto& [hex, faults] : cases) {
