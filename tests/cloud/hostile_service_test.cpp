@@ -37,8 +37,6 @@ const Row kRows[] = {
     {"503", 0, 10, 0, ";sync;1;Service busy, retry after 3600"},
     {"401", 0, 15, 0, ";token;2;Token refused twice"},
     {"token of 120", 0, 10, 1, ";token;0;Get token success"},
-    {"size as a string", 0, 10, 0,
-     ";sync;2;Refused instruction for PICT0001.JPG: size \"20000\" is not"},
     {"size as a float", 0, 10, 0,
      ";sync;2;Refused instruction for PICT0001.JPG: size 20000.0 is not"},
     {"+CME ERROR", 16, 30, 1, ";AT;2;Same error 9 times: +CME ERROR: 10\r\n"},

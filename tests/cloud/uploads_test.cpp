@@ -44,8 +44,6 @@ TEST(Uploads, UnusableInstructionsAreSkippedAndThePictureStays) {
          ";sync;2;Refused header X Y: for PICT0001.JPG"},
         {std::string(R"({"name": "PICT0001.JPG", "size": "100", )") + target + "}",
          ";sync;2;Refused instruction for PICT0001.JPG: size \"100\" is not the file's length"},
-        {std::string(R"({"name": "PICT0001.JPG", "size": 1e30, )") + target + "}",
-         ";sync;2;Refused instruction for PICT0001.JPG: size 1e30 is not the file's length"},
     };
     for (const Case& c : cases) {
         config_reset();
