@@ -28,9 +28,8 @@ TEST(ResampleTargetSize, KeepsAspectWithinBudget) {
     } cases[] = {
         {4000, 3000, 202800, 520, 390},    {1920, 1080, 202800, 600, 338},
         {3000, 4000, 202800, 390, 520},    {520, 390, 202800, 520, 390},
-        {521, 390, 202800, 520, 390},      {100, 50, 202800, 100, 50},
-        {4000, 3000, 2073600, 1663, 1247}, {4608, 2592, 2073600, 1920, 1080},
-        {1920, 1080, 2073600, 1920, 1080}, {300000, 1, 200000, 244949, 1},
+        {521, 390, 202800, 520, 390},      {4000, 3000, 2073600, 1663, 1247},
+        {4608, 2592, 2073600, 1920, 1080}, {300000, 1, 200000, 244949, 1},
         {1000, 1, 10, 100, 0},             {10, 10, -5, 0, 0},
     };
     for (const auto& c : cases) {
@@ -41,23 +40,22 @@ TEST(ResampleTargetSize, KeepsAspectWithinBudget) {
     }
 }
 
-// The smallest M/8 that covers the copy; enlarging needs the full picture.
+// The smallest M/8 that covers the copy.
 TEST(PictureDecodeEighths, SmallestScaleThatCoversTheCopy) {
     const struct {
         int width, height, targetWidth, targetHeight, eighths;
     } cases[] = {
-        {4000, 3000, 520, 390, 2},   {3000, 4000, 390, 520, 2},   // 1000 x 750 for 202,800
-        {4000, 3000, 1663, 1247, 4}, {3000, 4000, 1247, 1663, 4},  // 2000 x 1500 for 2,073,600
-        {1920, 1080, 600, 338, 3},   {1920, 1080, 1920, 1080, 8}, {520, 390, 520, 390, 8},
-        {640, 480, 520, 390, 7},     {640, 480, 800, 600, 8},     {4000, 3000, 500, 375, 1},
-        {4000, 3000, 501, 375, 2},   {3999, 3000, 500, 375, 1},  // 3999 / 8 rounds up to 500
+        {4000, 3000, 520, 390, 2},   {3000, 4000, 390, 520, 2},  // 1000 x 750 for 202,800
+        {4000, 3000, 1663, 1247, 4},  // 2000 x 1500 for 2,073,600
+        {1920, 1080, 600, 338, 3},   {1920, 1080, 1920, 1080, 8}, {640, 480, 520, 390, 7},
+        {4000, 3000, 500, 375, 1},   {4000, 3000, 501, 375, 2},   {3999, 3000, 500, 375, 1},  // 3999 / 8 rounds up to 500
     };
     for (const auto& c : cases)
         EXPECT_EQ(picture_decode_eighths(c.width, c.height, c.targetWidth, c.targetHeight), c.eighths)
             << c.width << "x" << c.height << " -> " << c.targetWidth << "x" << c.targetHeight;
 }
 
-// The kernels in double precision, from their definitions.
+// The kernel in double precision, from its definition.
 double lanczos3_exact(double x) {
     const double pi = 3.14159265358979323846;
     if (std::fabs(x) >= 3) return 0;
@@ -65,30 +63,19 @@ double lanczos3_exact(double x) {
     return std::sin(pi * x) / (pi * x) * std::sin(pi * x / 3) / (pi * x / 3);
 }
 
-double catmull_rom(double x) {
-    x = std::fabs(x);
-    if (x < 1) return 1 - x * x * (2.5 - 1.5 * x);
-    if (x < 2) return 2 - x * (4 + x * (0.5 * x - 2.5));
-    return 0;
-}
-
-using Kernel = double (*)(double);
-
-// One row through a separable filter as the resampler defines it: pixel
-// centres at n + 0.5, edge pixels repeated, weights normalised per output.
-std::vector<double> reference_row(const std::vector<uint8_t>& row, int newWidth, Kernel kernel,
-                                  double radius) {
+// One row shrunk through Lanczos-3 as the resampler defines it: pixel centres
+// at n + 0.5, edge pixels repeated, weights normalised per output.
+std::vector<double> reference_row(const std::vector<uint8_t>& row, int newWidth) {
     const int width = static_cast<int>(row.size());
-    const double scale = static_cast<double>(newWidth) / width;
+    const double scale = static_cast<double>(newWidth) / width;  // at most 1
     std::vector<double> out(static_cast<size_t>(newWidth));
     for (int i = 0; i < newWidth; ++i) {
         double sum = 0, weights = 0;
         const double centre = (i + 0.5) / scale;  // in input pixels
-        const double reach = scale < 1 ? radius / scale : radius;
+        const double reach = 3 / scale;
         for (int n = static_cast<int>(std::floor(centre - reach)) - 1;
              n <= static_cast<int>(std::ceil(centre + reach)) + 1; ++n) {
-            double distance = n + 0.5 - centre;
-            double w = scale < 1 ? kernel(distance * scale) : kernel(distance);
+            double w = lanczos3_exact((n + 0.5 - centre) * scale);
             int clamped = std::min(std::max(n, 0), width - 1);
             sum += w * row[static_cast<size_t>(clamped)];
             weights += w;
@@ -100,19 +87,11 @@ std::vector<double> reference_row(const std::vector<uint8_t>& row, int newWidth,
 
 // A random row (along x) or column (along y) through the resampler: the
 // other axis keeps its one pixel, so the output is the 1-D filter of the line.
-TEST(ResamplePixels, FilterIsChosenPerAxis) {
+TEST(ResamplePixels, EachAxisIsFilteredWithLanczos3) {
     struct Case {
         bool alongX;
         int size, newSize;
-        Kernel kernel;
-        double radius;
-    } cases[] = {
-        {true, 300, 117, lanczos3_exact, 3},  // shrinking
-        {false, 200, 60, lanczos3_exact, 3},
-        {true, 64, 64, lanczos3_exact, 3},  // scale 1
-        {true, 40, 97, catmull_rom, 2},     // enlarging
-        {false, 20, 53, catmull_rom, 2},
-    };
+    } cases[] = {{true, 300, 117}, {false, 200, 60}, {true, 64, 64}};
     std::mt19937 random(7);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.alongX ? "along x, " : "along y, ") + std::to_string(c.size) +
@@ -123,7 +102,7 @@ TEST(ResamplePixels, FilterIsChosenPerAxis) {
         const int width = c.alongX ? c.size : 1, height = c.alongX ? 1 : c.size;
         const int newWidth = c.alongX ? c.newSize : 1, newHeight = c.alongX ? 1 : c.newSize;
         ASSERT_TRUE(resample_pixels(line.data(), width, height, 1, output.data(), newWidth, newHeight));
-        std::vector<double> expected = reference_row(line, c.newSize, c.kernel, c.radius);
+        std::vector<double> expected = reference_row(line, c.newSize);
         for (size_t i = 0; i < output.size(); ++i)
             ASSERT_NEAR(output[i], std::clamp(expected[i], 0.0, 255.0), 1.0) << "pixel " << i;
     }
