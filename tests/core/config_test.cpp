@@ -1,13 +1,8 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <csignal>
 #include <cstring>
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -242,48 +237,6 @@ TEST_F(Config, ToggleGrowAndSet) {
 // Before the first sync the module counts as installed now.
 TEST_F(Config, InstallTimeDefaultsToNow) {
     EXPECT_GT(config_getInstallTime(), 1600000000);
-}
-
-// Runs a save in a child process whose file size limit stops the new file
-// after a few bytes: with SIGXFSZ the child dies mid-write, as at a power
-// cut; with it ignored the write fails, as on a full card.
-int save_with_size_limit(bool dieMidWrite) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (!dieMidWrite) signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{16, 16};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        config_setToken(std::string(64, 'n').c_str());
-        config_save();
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return status;
-}
-
-TEST_F(Config, SaveInterruptedBeforeTheRenameLeavesTheOldFileWhole) {
-    config_setToken("old-token");
-    config_save();
-    const std::string before = root.read(kFile);
-    ASSERT_NE(before.find("old-token"), std::string::npos);
-
-    int status = save_with_size_limit(true);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
-    EXPECT_EQ(root.read(kFile), before);
-
-    auto entries = [&] {
-        std::filesystem::directory_iterator folder(root.path("/etc"));
-        return std::distance(begin(folder), end(folder));
-    };
-    const auto afterCut = entries();  // the cut left its temporary file
-    status = save_with_size_limit(false);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(root.read(kFile), before);
-    EXPECT_EQ(entries(), afterCut) << "a failed write removes its temporary file";
-
-    config_load();
-    EXPECT_STREQ(g_config.s3token, "old-token");
 }
 
 }  // namespace
