@@ -43,16 +43,6 @@ protected:
     ModemBoard board_;
 };
 
-TEST_F(Gpio, PinsOutsideTheTableAreRefused) {
-    const std::pair<uint32_t, const char*> cases[] = {
-        {7, "Not support Pin 7\n"}, {140, "Not support Pin 140\n"}, {145, ""}};
-    for (const auto& [pin, text] : cases)
-        EXPECT_EQ(printed([pin = pin] { EXPECT_EQ(gpio_setup(pin, 0, 0, 0), kGpioUnsupported); }),
-                  text);
-    EXPECT_EQ(gpio_get(150), kGpioUnsupported);
-    EXPECT_EQ(gpio_set(7, 1), kGpioUnsupported);
-}
-
 TEST_F(Gpio, LinesAreExportedDirectedAndDriven) {
     ASSERT_EQ(gpio_setup(41, 1, 1, 0), 0);
     EXPECT_EQ(root_.read("/sys/class/gpio/export").substr(0, 1), "7");

@@ -48,15 +48,6 @@ TEST_F(Probes, TemperatureTableResults) {
     EXPECT_NE(root_.log().find(";adc;2;Temperature sensor not readable"), std::string::npos);
 }
 
-TEST_F(Probes, AdcChannelsAndTheirLabel) {
-    root_.write("/sys/devices/qpnp-vadc-8/vbat_sns", "Result:3712345 Raw:1f2e\n");
-    EXPECT_EQ(adc_read(3), 3712);
-    EXPECT_EQ(adc_read(2), 0);
-    EXPECT_EQ(adc_read(5), -1);
-    fs::remove(root_.path("/sys/devices/qpnp-vadc-8/pa_therm1"));
-    EXPECT_EQ(adc_read(4), -1);
-}
-
 TEST(ProbesWithoutBoard, CardSpace) {
     EXPECT_EQ(storage_mib(4096, 262144), 1024);
     EXPECT_EQ(storage_mib(512, 1024 * 2047), 1023);

@@ -126,27 +126,6 @@ TEST_F(Mgmt, ApnRequestCarriesIndexCodesAndCutTexts) {
     }
 }
 
-TEST_F(Mgmt, BadCodesAndIndicesAreRefused) {
-    QlApnProfile apn{};
-    apn.profile_index = 3;
-    apn.settings.pdp_type = 4;
-    EXPECT_EQ(QL_APN_Set(&apn), -1);
-    EXPECT_TRUE(logged("Invalid pdp_type : 4"));
-    apn.settings = {0, 5, {}, {}, {}};
-    EXPECT_EQ(QL_APN_Set(&apn), -1);
-    EXPECT_TRUE(logged("Invalid auto_proto : 5"));
-    EXPECT_EQ(QL_APN_Del(0), -1);
-    EXPECT_EQ(QL_APN_Del(25), -1);
-    EXPECT_EQ(count_of(syslog(), "Invalid param"), 2u);
-    EXPECT_EQ(QL_Data_Call_Stop(25, 0), -1);
-    EXPECT_EQ(QL_Data_Call_Stop(1, 3), -1);
-    QlDataCallStart start{};
-    start.profile_index = 25;
-    int error = 0;
-    EXPECT_EQ(QL_Data_Call_Start(&start, &error), -1);
-    EXPECT_EQ(error, 1);
-}
-
 TEST_F(Mgmt, DefaultProfileRequestCarriesItsIndexAndMode) {
     const QlDefaultProfile profile{3};
     ASSERT_EQ(QL_Data_Call_Set_Default_Profile(&profile), 0);

@@ -17,14 +17,4 @@ TEST_F(QlApiLog, LongLinesAreCutToTheBufferAndTerminated) {
                             std::string(510, 'f') + "\n");
 }
 
-TEST_F(QlApiLog, OnlyLevelsTwoToSevenAreWritten) {
-    for (int level : {0, 1, 8, -1}) EXPECT_EQ(ql_api_log("f", 1, level, "dropped %d", level), -1);
-    std::string expected;
-    for (int level = 2; level <= 7; ++level) {
-        EXPECT_EQ(ql_api_log("f", 1, level, "kept"), 0);
-        expected += std::to_string(level) + " ql_api [f_1] kept\n";
-    }
-    EXPECT_EQ(syslog(), expected);
-}
-
 }  // namespace
