@@ -312,10 +312,10 @@ TEST_F(Cellular, SignalBars) {
     }
     // Each step's floor and the reading just below it; an LTE reading counts 15 dB more.
     const std::tuple<const char*, int, int> edges[] = {
-        {"gsm", -73, 5},  {"gsm", -74, 4},   {"gsm", -82, 4},   {"wcdma", -83, 3}, {"gsm", -92, 3},
-        {"gsm", -93, 2},  {"gsm", -101, 2},  {"gsm", -102, 1},  {"lte", -88, 5},   {"lte", -89, 4},
-        {"lte", -97, 4},  {"lte", -98, 3},   {"lte", -107, 3},  {"lte", -108, 2},  {"lte", -116, 2},
-        {"lte", -117, 1}, {"lte", -125, 1},  {"lte", -126, 0}};
+        {"gsm", -73, 5},  {"gsm", -74, 4},  {"gsm", -82, 4},  {"wcdma", -83, 3}, {"gsm", -92, 3},
+        {"gsm", -93, 2},  {"gsm", -101, 2}, {"gsm", -102, 1}, {"lte", -88, 5},   {"lte", -89, 4},
+        {"lte", -97, 4},  {"lte", -98, 3},  {"lte", -107, 3}, {"lte", -108, 2},  {"lte", -116, 2},
+        {"lte", -117, 1}, {"lte", -125, 1}, {"lte", -126, 0}};
     g_cellular.modemReady = 1;
     g_cellular.simMissing = 0;
     for (const auto& [radio, dbm, bars] : edges) {

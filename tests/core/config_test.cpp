@@ -109,8 +109,8 @@ bool strict_json(const std::string& text) {
 // counts as missing, and a cut never splits a character: the file stays JSON.
 TEST_F(Config, RequestTextsThatAreNotCleanUtf8CountAsMissing) {
     const std::pair<const char*, const char*> cases[] = {
-        {"\xff", "F"},  {"\xc0\xaf", "F"}, {"\xed\xa0\x80", "F"}, {"\xf4\x90\x80\x80", "F"},    {"C\\t", "F"},
-        {"C\\u0000", "F"}, {"\x7f", "F"},   {"\xc2\xb0" "C", "\xc2\xb0"}, {"\xe2\x82\xac", ""}, {"C", "C"},
+        {"\xff", "F"},     {"\xc0\xaf", "F"}, {"\xed\xa0\x80", "F"},         {"\xf4\x90\x80\x80", "F"}, {"C\\t", "F"},
+        {"C\\u0000", "F"}, {"\x7f", "F"},     {"\xc2\xb0" "C", "\xc2\xb0"}, {"\xe2\x82\xac", ""},     {"C", "C"},
     };
     for (const auto& [unit, kept] : cases) {
         root.write(kFile, "{ \"tempUnit\": \"F\", \"host\": \"old.example\" }");
