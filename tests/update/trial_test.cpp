@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 
 // The board's daemon runs as usrdata/qz_daemon, as on the module, beside a cloud service.
 struct TrialBoard : DaemonBoard {
-    explicit TrialBoard(const CloudScenario& knobs = {}) : DaemonBoard(fast(500, true)), cloud(knobs) {
+    explicit TrialBoard(const CloudScenario& knobs = {}) : DaemonBoard(fast(50, true)), cloud(knobs) {
         EXPECT_TRUE(cloud.start() && cloud_emulator_attach(cloud, knobs, root()));
     }
     // One start: 'c' its power is cut after "RDY"; after "RDY", 'p' the MCU asks for pictures only, 's' for a
@@ -75,7 +75,8 @@ TEST(Trial, ANewDaemonStaysOnlyOnceItRunsAndACameraRecordOfItIsAccepted) {
         EXPECT_FALSE(std::filesystem::exists(board.path("/usrdata/.qz-cut123.tmp")));
         const auto run = board.commands_run();
         EXPECT_EQ(std::count(run.begin(), run.end(), "reboot"), c.reboots);
-        EXPECT_NE(board.read_file("/media/sdcard/log.txt").find(c.logged), std::string::npos);
+        const std::string log = board.read_file("/media/sdcard/log.txt");
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
     }
 }
 
