@@ -37,15 +37,21 @@ struct CodecErrors {
 // picture is used as far as it could be recovered.
 void keep_quiet(j_common_ptr /*info*/) {}
 
+// The error manager a decompression or a compression starts with.
+jpeg_error_mgr* codec_error_manager(CodecErrors& errors) {
+    jpeg_error_mgr* manager = jpeg_std_error(&errors.manager);
+    manager->error_exit = stop_on_error;
+    manager->output_message = keep_quiet;
+    return manager;
+}
+
 // libjpeg's state, released on every path; kept outside decode() so that
 // nothing a jump could leave half-changed lives in its frame.
 struct Decompression {
     jpeg_decompress_struct info{};
     CodecErrors errors{};
     Decompression() {
-        info.err = jpeg_std_error(&errors.manager);
-        errors.manager.error_exit = stop_on_error;
-        errors.manager.output_message = keep_quiet;
+        info.err = codec_error_manager(errors);
     }
     ~Decompression() { jpeg_destroy_decompress(&info); }
     Decompression(const Decompression&) = delete;
@@ -143,9 +149,7 @@ struct Compression {
     CodecErrors errors{};
     MemoryDestination destination{};
     Compression() {
-        info.err = jpeg_std_error(&errors.manager);
-        errors.manager.error_exit = stop_on_error;
-        errors.manager.output_message = keep_quiet;
+        info.err = codec_error_manager(errors);
         destination.manager.init_destination = start_block;
         destination.manager.empty_output_buffer = grow_block;
         destination.manager.term_destination = end_block;
