@@ -50,9 +50,7 @@ jpeg_error_mgr* codec_error_manager(CodecErrors& errors) {
 struct Decompression {
     jpeg_decompress_struct info{};
     CodecErrors errors{};
-    Decompression() {
-        info.err = codec_error_manager(errors);
-    }
+    Decompression() { info.err = codec_error_manager(errors); }
     ~Decompression() { jpeg_destroy_decompress(&info); }
     Decompression(const Decompression&) = delete;
     Decompression& operator=(const Decompression&) = delete;
@@ -68,12 +66,76 @@ void cmyk_to_rgb(uint8_t* pixels, size_t count) {
     }
 }
 
+// A camera file read in 64 KiB blocks, where libjpeg's own stdio source reads
+// 4 KiB: its fast Huffman decoder needs a few KiB ahead of it in the buffer and
+// falls back to the slow one near each block's end, which at 4 KiB is often.
+constexpr size_t kReadBlock = 65536;
+
+struct FileSource {
+    jpeg_source_mgr manager{};
+    FILE* file = nullptr;
+    JOCTET* block = nullptr;
+    bool started = false;
+};
+
+void start_reading(j_decompress_ptr info) {
+    reinterpret_cast<FileSource*>(info->src)->started = false;
+}
+
+// As libjpeg's stdio source: an empty file is an error, a file cut short ends
+// in an end marker of our own and a warning, and the picture is used as far as it goes.
+boolean read_block(j_decompress_ptr info) {
+    auto* source = reinterpret_cast<FileSource*>(info->src);
+    size_t count = std::fread(source->block, 1, kReadBlock, source->file);
+    if (count == 0) {
+        if (!source->started) ERREXIT(info, JERR_INPUT_EMPTY);
+        WARNMS(info, JWRN_JPEG_EOF);
+        source->block[0] = 0xFF;
+        source->block[1] = JPEG_EOI;
+        count = 2;
+    }
+    source->manager.next_input_byte = source->block;
+    source->manager.bytes_in_buffer = count;
+    source->started = true;
+    return TRUE;
+}
+
+void skip_bytes(j_decompress_ptr info, long count) {
+    jpeg_source_mgr* manager = info->src;
+    while (count > static_cast<long>(manager->bytes_in_buffer)) {
+        count -= static_cast<long>(manager->bytes_in_buffer);
+        read_block(info);
+    }
+    if (count <= 0) return;
+    manager->next_input_byte += count;
+    manager->bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+void stop_reading(j_decompress_ptr /*info*/) {}
+
+// The source lives in libjpeg's pools and goes with the decompression.
+void read_from_file(j_decompress_ptr info, FILE* file) {
+    auto* source = static_cast<FileSource*>((*info->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(info), JPOOL_PERMANENT, sizeof(FileSource)));
+    *source = FileSource{};
+    source->file = file;
+    source->block = static_cast<JOCTET*>((*info->mem->alloc_large)(
+        reinterpret_cast<j_common_ptr>(info), JPOOL_PERMANENT, kReadBlock));
+    source->manager.init_source = start_reading;
+    source->manager.fill_input_buffer = read_block;
+    source->manager.skip_input_data = skip_bytes;
+    source->manager.resync_to_restart = jpeg_resync_to_restart;
+    source->manager.term_source = stop_reading;
+    info->src = &source->manager;
+}
+
 // Only trivially destructible locals here: libjpeg's errors jump back into
 // this frame. 0, -1 (the message is in `d.errors`) or -2 (memory ran out).
 int decode(Decompression& d, FILE* file, int32_t budget, Picture& picture) {
-    if (setjmp(d.errors.jump) != 0) return d.errors.manager.msg_code == JERR_OUT_OF_MEMORY ? -2 : -1;
+    if (setjmp(d.errors.jump) != 0)
+        return d.errors.manager.msg_code == JERR_OUT_OF_MEMORY ? -2 : -1;
     jpeg_create_decompress(&d.info);
-    jpeg_stdio_src(&d.info, file);
+    read_from_file(&d.info, file);
     jpeg_read_header(&d.info, TRUE);
     const bool cmyk = d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK;
     if (cmyk) d.info.out_color_space = JCS_CMYK;
@@ -81,11 +143,13 @@ int decode(Decompression& d, FILE* file, int32_t budget, Picture& picture) {
     const int fullWidth = static_cast<int>(d.info.image_width);
     const int fullHeight = static_cast<int>(d.info.image_height);
     resample_target_size(fullWidth, fullHeight, budget, width, height);
-    d.info.scale_num = static_cast<unsigned>(picture_decode_eighths(fullWidth, fullHeight, width, height));
+    d.info.scale_num =
+        static_cast<unsigned>(picture_decode_eighths(fullWidth, fullHeight, width, height));
     d.info.scale_denom = 8;
     jpeg_start_decompress(&d.info);
 
-    const size_t stride = size_t{d.info.output_width} * static_cast<size_t>(d.info.output_components);
+    const size_t stride =
+        size_t{d.info.output_width} * static_cast<size_t>(d.info.output_components);
     const uint64_t bytes = uint64_t{stride} * d.info.output_height;
     if (bytes > SIZE_MAX) return -2;  // more than a 32-bit module can address
     picture.pixels = image_bytes(static_cast<size_t>(bytes));
@@ -163,8 +227,8 @@ struct Compression {
 };
 
 // Only trivially destructible locals here: libjpeg's errors jump back into this frame.
-bool encode(Compression& c, const uint8_t* pixels, int width, int height, int channels,
-            int quality, const std::vector<uint8_t>& exif) {
+bool encode(Compression& c, const uint8_t* pixels, int width, int height, int channels, int quality,
+            const std::vector<uint8_t>& exif) {
     if (setjmp(c.errors.jump) != 0) return false;
     jpeg_create_compress(&c.info);
     c.info.dest = &c.destination.manager;
@@ -279,7 +343,8 @@ bool picture_encode_jpeg_within(const uint8_t* pixels, int width, int height, in
     QualitySearch search(maxBytes);
     JpegFile trial;
     for (int quality = search.first(); quality != 0;) {
-        if (!picture_encode_jpeg(pixels, width, height, channels, quality, exif, trial)) return false;
+        if (!picture_encode_jpeg(pixels, width, height, channels, quality, exif, trial))
+            return false;
         quality = search.next(trial);
         if (better_fit(trial, out, maxBytes)) std::swap(out, trial);
     }
@@ -294,8 +359,8 @@ bool picture_encode_jpeg(FILE* file, const uint8_t* pixels, int width, int heigh
            std::fwrite(encoded.bytes.get(), 1, encoded.size, file) == encoded.size;
 }
 
-int picture_write_jpeg(const char* path, const uint8_t* pixels, int width, int height,
-                       int channels, int quality) {
+int picture_write_jpeg(const char* path, const uint8_t* pixels, int width, int height, int channels,
+                       int quality) {
     JpegFile encoded;
     if (!picture_encode_jpeg(pixels, width, height, channels, quality, {}, encoded)) return -1;
     return atomic_file_write(path, [&](FILE* file) {
